@@ -1,0 +1,31 @@
+#!/bin/bash
+# Makes a wine prefix once: boots it, copies wine's fonts so that dialogs
+# draw properly, and starts a wine server that outlives single programs.
+# Usage: wine-prefix.sh PREFIX
+set -u
+prefix=$1
+export WINEPREFIX="$prefix"
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+if [ ! -f "$prefix/.ready" ]; then
+  rm -rf "$prefix"
+  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+  mkdir -p "$prefix/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
+  touch "$prefix/.ready"
+fi
+# Keep one server, with wine's own service processes, running for the
+# prefix, started here with their output away from the caller's pipes:
+# whichever program starts them hands them its stderr, and a test that
+# captures output would wait for them. "wineserver -k" ends it.
+server_dir=server-$(printf '%x' "$(stat -c %d "$prefix")")-$(printf '%x' "$(stat -c %i "$prefix")")
+for pid in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+  case "$(readlink "/proc/$pid/cwd")" in */"$server_dir") exit 0 ;; esac
+done
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 9>&-
+/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+exit 0

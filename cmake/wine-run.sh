@@ -1,0 +1,23 @@
+#!/bin/bash
+# Runs a Windows program under wine in the given prefix, making the prefix
+# once (a lock and a ready marker keep parallel tests safe).
+# Usage: wine-run.sh PREFIX PROGRAM.exe [ARGS...]
+set -u
+prefix=$1
+shift
+export WINEPREFIX="$prefix"
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/wine-prefix.sh" "$prefix" || exit 1
+
+# Pick the loader by the program's machine type: the 64-bit loader runs
+# natively here, the 32-bit one only through emulation.
+loader=/usr/lib/wine/wine
+case "$1" in
+  *.exe|*.EXE)
+    machine=$(od -An -tx1 -j "$(( $(od -An -tu4 -j 60 -N 4 "$1") + 4 ))" -N 2 "$1" | tr -d ' ')
+    [ "$machine" = "6486" ] && loader=/usr/lib/wine/wine64
+    ;;
+esac
+exec "$loader" "$@"

@@ -1,0 +1,89 @@
+#include "reply_record.h"
+
+#include <string.h>
+
+#include "text.h"
+
+const char* find_field(const char* text, const char* name)
+{
+    size_t name_len = strlen(name);
+    if (name_len == 0)
+        return nullptr;
+    const char* search = text;
+    for (;;) {
+        const char* hit = strstr(search, name);
+        if (!hit)
+            return nullptr;
+        bool starts_field = hit == text || hit[-1] == '|';
+        if (starts_field && hit[name_len] == '=') {
+            // A name with a character other than a letter or digit never
+            // reaches its '=' here, so it is never found.
+            const char* p = hit;
+            while (is_ascii_alnum(*p))
+                ++p;
+            return *p == '=' ? p + 1 : nullptr;
+        }
+        // Step one byte on, so that overlapping occurrences are seen too.
+        search = hit + 1;
+        if (*search == '\0')
+            return nullptr;
+    }
+}
+
+int get_int_field(const char* reply, const char* name, int32_t* value)
+{
+    if (!reply)
+        return 0;
+    const char* start = find_field(reply, name);
+    if (!start)
+        return 0;
+    const char* end = start;
+    while (is_ascii_digit(*end) || *end == '-')
+        ++end;
+    if (*end != '|' && *end != '\0')
+        return 0;
+
+    // Read as atoi does ("12-3" is 12, "-" is 0), refusing what overflows.
+    const char* p = start;
+    bool negative = *p == '-';
+    if (negative)
+        ++p;
+    int64_t magnitude = 0;
+    for (; is_ascii_digit(*p); ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
+            return 0;
+    }
+    int64_t result = negative ? -magnitude : magnitude;
+    if (result > INT32_MAX)
+        return 0;
+    if (value)
+        *value = static_cast<int32_t>(result);
+    return 1;
+}
+
+int get_string_field(const char* reply, const char* name, char* dest, size_t dest_size)
+{
+    if (!reply)
+        return 0;
+    const char* value = find_field(reply, name);
+    if (!value)
+        return 0;
+    if (!dest)
+        return 1;
+
+    size_t needed = 1;
+    for (const char* p = value; *p && *p != '|'; ++p)
+        needed += *p == '\n' ? 2 : 1;
+    if (needed > dest_size)
+        return 0;
+
+    char* out = dest;
+    for (const char* p = value; *p && *p != '|'; ++p) {
+        if (*p == '\n')
+            *out++ = '\r';
+        *out++ = *p;
+    }
+    *out = '\0';
+    return 1;
+}

@@ -1,0 +1,21 @@
+// The reply record: fields "name=value" joined by '|', as a server reply
+// reads once deciphered. Reading never changes the reply text.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// Returns the first byte of the named field's value, or null when the text
+// has no such field. The name is compared with case.
+const char* find_field(const char* text, const char* name);
+
+// Reads an integer field (digits and '-' only) of the reply. Returns 1 and
+// stores the value (when value is not null); 0 when the field is missing,
+// malformed or outside the 32-bit signed range, leaving value untouched.
+// A null reply answers 0.
+int get_int_field(const char* reply, const char* name, int32_t* value);
+
+// Copies a string field of the reply into dest, each LF written as CR LF.
+// With a null dest it only tests for the field. Returns 0 when the field is
+// missing, or when the expanded copy and its terminator would not fit
+// dest_size (dest is then untouched). A null reply answers 0.
+int get_string_field(const char* reply, const char* name, char* dest, size_t dest_size);

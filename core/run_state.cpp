@@ -1,0 +1,35 @@
+#include "run_state.h"
+
+#include <string.h>
+
+#include "language.h"
+
+RunState run_state = {
+    nullptr, default_language_code, nullptr, nullptr, nullptr, nullptr,
+    0, {0}, -1, nullptr, {0}, {0}, {0}, nullptr,
+};
+
+void reset_run_state(RunState& state)
+{
+    state.status_box = nullptr;
+    state.language_code = default_language_code;
+    state.url_buffer = nullptr;
+    state.reply_buffer = nullptr;
+    state.ticker_start = nullptr;
+    state.ticker_pos = nullptr;
+    state.total_bytes = 0;
+    state.received_bytes.store(0);
+    state.ticker_timer = -1;
+    state.progress_bitmap = nullptr;
+    memset(state.installer_name, 0, sizeof state.installer_name);
+    memset(state.status_text, 0, sizeof state.status_text);
+    memset(state.download_url, 0, sizeof state.download_url);
+    state.app_instance = nullptr;
+}
+
+void add_received_bytes(std::atomic<int32_t>& received, uint32_t count)
+{
+    // One writer only, so a load and a store are enough.
+    int64_t sum = static_cast<int64_t>(received.load()) + count;
+    received.store(sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum));
+}

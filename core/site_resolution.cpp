@@ -1,0 +1,60 @@
+#include "site_resolution.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "cipher.h"
+#include "limits.h"
+#include "reply_record.h"
+#include "text.h"
+
+namespace {
+
+// Follows one chain from the URL in url. Returns the last verdict: 0 when
+// the last reply names the download directory (or ends the search at once).
+int32_t run_chain(char* url, char* reply, const PageFetcher& fetcher)
+{
+    int32_t verdict = -1;
+    for (int redirections = 0;; ++redirections) {
+        fetcher.fetch(fetcher.context, url, reply);
+        decipher_reply(reply);
+        if (!get_int_field(reply, "iFlag", &verdict))
+            return verdict;
+        // A missing sUrl, or one too long for the buffer, leaves url as it was.
+        if (!get_string_field(reply, "sUrl", url, URL_BUFFER_SIZE))
+            return verdict;
+        if (verdict == 0 && get_string_field(reply, "sDlurl", nullptr, 0) == 1)
+            return verdict;
+        verdict = -1;
+        // A server that keeps redirecting must not hold the window forever.
+        if (redirections == MAX_REDIRECTIONS)
+            return verdict;
+    }
+}
+
+}  // namespace
+
+int resolve_download_site(char** url_buffer, char** reply_buffer, char* bootstrap_1,
+                          char* bootstrap_2, const PageFetcher& fetcher)
+{
+    *url_buffer = static_cast<char*>(malloc(URL_BUFFER_SIZE));
+    *reply_buffer = static_cast<char*>(malloc(REPLY_BLOCK_SIZE));
+    if (!*url_buffer || !*reply_buffer)
+        return 0;
+    char* url = *url_buffer;
+    char* reply = *reply_buffer;
+    url[0] = '\0';
+    reply[0] = '\0';
+
+    char* bootstraps[2] = {decipher_text(bootstrap_1), decipher_text(bootstrap_2)};
+    int32_t verdict = -1;
+    for (char* bootstrap : bootstraps) {
+        copy_text(url, URL_BUFFER_SIZE, bootstrap);
+        verdict = run_chain(url, reply, fetcher);
+        if (verdict == 0)
+            break;
+    }
+    if (verdict != 0)
+        return 0;
+    return get_string_field(reply, "sDlurl", url, URL_BUFFER_SIZE);
+}

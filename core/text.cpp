@@ -1,0 +1,50 @@
+#include "text.h"
+
+#include <string.h>
+
+int copy_text(char* dst, size_t dst_size, const char* src)
+{
+    if (dst_size == 0)
+        return 0;
+    size_t len = strlen(src);
+    if (len >= dst_size) {
+        dst[0] = '\0';
+        return 0;
+    }
+    memcpy(dst, src, len + 1);
+    return 1;
+}
+
+int append_text(char* dst, size_t dst_size, const char* src)
+{
+    size_t used = strnlen(dst, dst_size);
+    if (used >= dst_size)
+        return 0;
+    size_t len = strlen(src);
+    if (len >= dst_size - used)
+        return 0;
+    memcpy(dst + used, src, len + 1);
+    return 1;
+}
+
+size_t copy_text_cut(char* dst, size_t dst_size, const char* src, size_t src_len)
+{
+    if (dst_size == 0)
+        return 0;
+    size_t len = strnlen(src, src_len);
+    if (len > dst_size - 1)
+        len = dst_size - 1;
+    memcpy(dst, src, len);
+    dst[len] = '\0';
+    return len;
+}
+
+int is_ascii_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int is_ascii_alnum(char c)
+{
+    return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}

@@ -1,0 +1,37 @@
+#!/bin/bash
+# Installs what the builds and tests need, only what is missing (Debian 12,
+# as root), and lets this machine run 32-bit programs.
+set -eu
+
+packages=(
+  cmake make g++ libgtest-dev clang libcurl4-openssl-dev
+  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine wine32:i386 wine64 fonts-wine qemu-user-static
+  xvfb xauth x11-utils imagemagick locales nginx
+)
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  apt_updated=
+fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Some kernels (this workplace's among them) refuse 32-bit x86 programs.
+# The 32-bit wine loader then runs through qemu's user-mode emulation.
+if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -f $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+  if [ ! -e $binfmt/qemu-i386 ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > $binfmt/register
+  fi
+  /usr/lib/wine/wineserver32 --version >/dev/null
+fi

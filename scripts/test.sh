@@ -1,0 +1,57 @@
+#!/bin/bash
+# The whole test suite: native unit tests (plain and under ASan/UBSan), the
+# 32-bit program build and its checks, and the Windows-side tests under wine.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/deps.sh
+jobs=$(nproc)
+build=${POLVEX_BUILD_DIR:-$root/build}
+prefix=$build/wineprefix
+failed=0
+
+configure_and_build() {  # DIR ARGS...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_ctest() {  # DIR
+  (cd "$1" && ctest --output-on-failure -j "$jobs") || failed=1
+}
+
+# Make the wine prefix while the native builds compile.
+cmake/wine-prefix.sh "$prefix" &
+prefix_job=$!
+
+configure_and_build "$build/native"
+run_ctest "$build/native"
+configure_and_build "$build/native-san" -DPOLVEX_SANITIZE=ON
+run_ctest "$build/native-san"
+
+configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DPOLVEX_WINE_PREFIX="$prefix"
+configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  -DPOLVEX_WINE_PREFIX="$prefix"
+wait $prefix_job
+
+# Windows with dialogs need a display.
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 120); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
+  done
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill $xvfb_pid 2>/dev/null; WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+  export DISPLAY=$display
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+
+run_ctest "$build/win32"
+run_ctest "$build/win64"
+
+if [ $failed -ne 0 ]; then
+  echo "SOME TESTS FAILED"
+  exit 1
+fi
+echo "all test suites passed"

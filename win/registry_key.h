@@ -1,0 +1,25 @@
+// Owns at most one open registry key, closed when the object goes away.
+#pragma once
+#include <windows.h>
+
+class RegistryKey {
+public:
+    RegistryKey() : key_(nullptr) {}
+    ~RegistryKey() { close(); }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    // Opens the subkey, creating it and missing keys on its path.
+    int create(HKEY root, const char* path);
+    // Opens an existing subkey.
+    int open(HKEY root, const char* path);
+    // Stores text, with its terminator, as a REG_SZ value.
+    int set_string(const char* text, const char* value_name);
+    // Reads a value into dest (dest_size bytes). A value that does not fit
+    // is refused: 0 with dest empty. dest is always terminated.
+    int query_string(char* dest, DWORD dest_size, const char* value_name);
+    void close();
+
+private:
+    HKEY key_;
+};

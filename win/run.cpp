@@ -1,0 +1,23 @@
+#include "app.h"
+
+const char AGENT_NAME[] = "Polvex Download Manager";
+const char INSTALLER_FILE_NAME[] = "pinstall.exe";
+
+int run_polvex(HINSTANCE instance, HINSTANCE previous_instance)
+{
+    if (previous_instance)
+        return 0;
+    // Two runs at once would both truncate and write the installer file:
+    // a second copy leaves quietly while the first one runs.
+    HANDLE running = CreateMutexA(nullptr, FALSE, "PolvexDownloadManagerRun");
+    if (running && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(running);
+        return 0;
+    }
+    run_state.app_instance = instance;
+    if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, language_chooser_proc, 0) != 0)
+        DialogBoxParamA(instance, "MANAGER", nullptr, download_window_proc, 0);
+    if (running)
+        CloseHandle(running);
+    return 0;
+}
