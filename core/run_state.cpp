@@ -4,10 +4,9 @@
 
 #include "language.h"
 
-RunState run_state = {
-    nullptr, default_language_code, nullptr, nullptr, nullptr, nullptr,
-    0, {0}, -1, nullptr, {0}, {0}, {0}, nullptr,
-};
+// Left all zero here, so that its buffers take no room in the executable;
+// the entry point sets the start values with reset_run_state first thing.
+RunState run_state;
 
 void reset_run_state(RunState& state)
 {

@@ -34,7 +34,7 @@ struct RunState {
 // Sets every field to its value at program start.
 void reset_run_state(RunState& state);
 
-// The run of this process.
+// The run of this process. Zero until the entry point resets it.
 extern RunState run_state;
 
 // Adds a chunk to received_bytes without overflowing.

@@ -25,6 +25,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# The German runs need their locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
+
 # Some kernels (this workplace's among them) refuse 32-bit x86 programs.
 # The 32-bit wine loader then runs through qemu's user-mode emulation.
 if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then

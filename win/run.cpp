@@ -14,6 +14,7 @@ int run_polvex(HINSTANCE instance, HINSTANCE previous_instance)
         CloseHandle(running);
         return 0;
     }
+    reset_run_state(run_state);
     run_state.app_instance = instance;
     if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, language_chooser_proc, 0) != 0)
         DialogBoxParamA(instance, "MANAGER", nullptr, download_window_proc, 0);

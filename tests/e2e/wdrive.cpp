@@ -11,6 +11,10 @@
 //   wdrive syscommand TITLE close|maximize|minimize|restore
 //   wdrive wait-text TITLE ID TEXT [SECONDS]  wait until the text equals TEXT
 //                                        (C escapes \r \n understood)
+//   wdrive reg-get SUBKEY NAME           print a string value under HKLM ("" is
+//                                        the default value); 1 when missing
+//   wdrive reg-set SUBKEY NAME TEXT      store a REG_SZ value under HKLM
+//   wdrive reg-delete SUBKEY             delete a key under HKLM
 // Exit code 0 on success, 1 when the window or control is missing or a wait
 // timed out, 2 on a usage error.
 #include <windows.h>
@@ -78,6 +82,41 @@ int main(int argc, char** argv)
         return 2;
     std::string verb = argv[1];
     const char* title = argv[2];
+    if (verb == "reg-get" && argc > 3) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, title, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return 1;
+        char value[4096];
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        LONG result = RegQueryValueExA(key, argv[3], nullptr, &type,
+                                       reinterpret_cast<BYTE*>(value), &size);
+        RegCloseKey(key);
+        if (result != ERROR_SUCCESS || type != REG_SZ)
+            return 1;
+        // Print the stored bytes less the terminator, so that the caller can
+        // check its presence through the length too.
+        if (size > 0 && value[size - 1] == '\0')
+            --size;
+        else
+            fprintf(stderr, "value has no terminator\n");
+        fwrite(value, 1, size, stdout);
+        return 0;
+    }
+    if (verb == "reg-set" && argc > 4) {
+        HKEY key;
+        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, title, &key) != ERROR_SUCCESS)
+            return 1;
+        LONG result = RegSetValueExA(key, argv[3], 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(argv[4]),
+                                     static_cast<DWORD>(strlen(argv[4]) + 1));
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS ? 0 : 1;
+    }
+    if (verb == "reg-delete") {
+        LONG result = RegDeleteTreeA(HKEY_LOCAL_MACHINE, title);
+        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? 0 : 1;
+    }
     if (verb == "wait" || verb == "gone")
         return wait_for(verb == "wait", title, argc > 3 ? atof(argv[3]) : 30);
     if (verb == "syscommand" && argc > 3) {
