@@ -9,7 +9,9 @@ int progress_block_count(int32_t received, int32_t total)
 {
     if (total <= 0 || received <= 0)
         return 0;
-    return static_cast<int>(received * 21.0 / total);
+    // Far more than announced must not wrap to a negative count.
+    int64_t blocks = static_cast<int64_t>(received) * 21 / total;
+    return blocks > INT32_MAX ? INT32_MAX : static_cast<int>(blocks);
 }
 
 int progress_visible_blocks(int count, int width)
@@ -25,5 +27,10 @@ int progress_visible_blocks(int count, int width)
 ProgressRect progress_block_rect(int i, int width, int height)
 {
     int block_width = progress_block_width(width);
-    return ProgressRect{2 + i * block_width, 2, 2 + (i + 1) * block_width, height - 1};
+    // The last block may reach under the frame; it must still end inside
+    // the control, as the bitmap ends there.
+    int right = 2 + (i + 1) * block_width;
+    if (right > width)
+        right = width;
+    return ProgressRect{2 + i * block_width, 2, right, height - 1};
 }

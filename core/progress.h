@@ -19,5 +19,6 @@ int progress_block_count(int32_t received, int32_t total);
 int progress_visible_blocks(int count, int width);
 
 // Corners of block i, to be filled without an outline: the fill covers
-// columns left .. right - 2 and rows top .. bottom - 2.
+// columns left .. right - 2 and rows top .. bottom - 2. The right corner is
+// never beyond width, so no fill leaves the control.
 ProgressRect progress_block_rect(int i, int width, int height);

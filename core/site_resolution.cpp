@@ -10,6 +10,19 @@
 
 namespace {
 
+// Whether the reply names a download directory that fits the URL buffer;
+// one that does not fit counts as absent, as it does for sUrl.
+bool has_download_dir(const char* reply)
+{
+    const char* value = find_field(reply, "sDlurl");
+    if (!value)
+        return false;
+    size_t needed = 1;
+    for (const char* p = value; *p && *p != '|'; ++p)
+        needed += *p == '\n' ? 2 : 1;
+    return needed <= URL_BUFFER_SIZE;
+}
+
 // Follows one chain from the URL in url. Returns the last verdict: 0 when
 // the last reply names the download directory (or ends the search at once).
 int32_t run_chain(char* url, char* reply, const PageFetcher& fetcher)
@@ -23,7 +36,7 @@ int32_t run_chain(char* url, char* reply, const PageFetcher& fetcher)
         // A missing sUrl, or one too long for the buffer, leaves url as it was.
         if (!get_string_field(reply, "sUrl", url, URL_BUFFER_SIZE))
             return verdict;
-        if (verdict == 0 && get_string_field(reply, "sDlurl", nullptr, 0) == 1)
+        if (verdict == 0 && has_download_dir(reply))
             return verdict;
         verdict = -1;
         // A server that keeps redirecting must not hold the window forever.
