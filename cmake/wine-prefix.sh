@@ -3,11 +3,12 @@
 # draw properly, and starts a wine server that outlives single programs.
 # Usage: wine-prefix.sh PREFIX
 set -u
-prefix=$1
+mkdir -p "$(dirname "$1")"
+# Wine takes absolute prefix paths only.
+prefix=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 export WINEPREFIX="$prefix"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
 if [ ! -f "$prefix/.ready" ]; then
