@@ -1,40 +1,119 @@
-// dlmtool: the vendor's tool for the download manager's servers.
+// dlmtool: the vendor's tool for the download manager's servers. This file
+// only picks the command; each command lives in a file of its own.
 #include <stdio.h>
 #include <string.h>
 
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "encipher.h"
+#include "manifest_command.h"
+#include "reply_command.h"
+#include "site_build.h"
+#include "site_check.h"
+#include "stamp.h"
+#include "tool_support.h"
 
 namespace {
 
 const char usage[] =
-    "usage: dlmtool COMMAND [ARGS]\n"
+    "usage: dlmtool COMMAND [ARGS]   (dlmtool COMMAND --help for its usage)\n"
     "commands:\n"
-    "  encipher    encipher standard input to standard output\n"
-    "  decipher    decipher standard input to standard output\n";
+    "  encipher     encipher standard input to standard output\n"
+    "  decipher     decipher standard input to standard output\n"
+    "  reply        write an enciphered reply record\n"
+    "  manifest     write the manifest of an installer\n"
+    "  stamp        write a copy of the program with a distribution tag\n"
+    "  tag          print the distribution tag the program would read\n"
+    "  site build   write a complete static download site\n"
+    "  site check   check a download site as the program sees it\n";
 
-std::string read_all(std::istream& in)
+const char site_usage[] =
+    "usage: dlmtool site build CONFIG OUTDIR\n"
+    "       dlmtool site check BOOTSTRAP_URL [SECOND_URL]\n";
+
+typedef int (*Command)(const std::vector<std::string>& args);
+
+struct NamedCommand {
+    const char* name;
+    Command run;
+    const char* usage;
+};
+
+int cipher_command(const std::vector<std::string>& args, bool encipher_input)
 {
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!args.empty() && args[0] == "--help") {
+        std::cout << "usage: dlmtool " << (encipher_input ? "encipher" : "decipher")
+                  << " < IN > OUT\n";
+        return 0;
+    }
+    if (!args.empty())
+        throw UsageError("takes no arguments; it reads standard input");
+    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    std::cout << (encipher_input ? encipher(text) : decipher(text));
+    return 0;
 }
+
+int encipher_command(const std::vector<std::string>& args)
+{
+    return cipher_command(args, true);
+}
+
+int decipher_command(const std::vector<std::string>& args)
+{
+    return cipher_command(args, false);
+}
+
+const NamedCommand commands[] = {
+    {"encipher", encipher_command, "usage: dlmtool encipher < IN > OUT\n"},
+    {"decipher", decipher_command, "usage: dlmtool decipher < IN > OUT\n"},
+    {"reply", reply_command, reply_usage},
+    {"manifest", manifest_command, manifest_usage},
+    {"stamp", stamp_command, stamp_usage},
+    {"tag", tag_command, tag_usage},
+    {"site build", site_build_command, site_build_usage},
+    {"site check", site_check_command, site_check_usage},
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || strcmp(argv[1], "--help") == 0) {
-        fputs(usage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        fputs(usage, stderr);
+        return 2;
     }
-    std::string command = argv[1];
-    if (command == "encipher" || command == "decipher") {
-        std::string text = read_all(std::cin);
-        std::cout << (command == "encipher" ? encipher(text) : decipher(text));
+    if (args[0] == "--help" || args[0] == "-h") {
+        fputs(usage, stdout);
         return 0;
     }
-    fprintf(stderr, "dlmtool: unknown command '%s'\n%s", argv[1], usage);
+    std::string name = args[0];
+    size_t words = 1;
+    if (name == "site") {
+        if (args.size() < 2 || args[1] == "--help" || args[1] == "-h") {
+            bool asked = args.size() >= 2;
+            fputs(site_usage, asked ? stdout : stderr);
+            return asked ? 0 : 2;
+        }
+        name += " " + args[1];
+        words = 2;
+    }
+    for (const NamedCommand& command : commands) {
+        if (name != command.name)
+            continue;
+        try {
+            return command.run(std::vector<std::string>(args.begin() + words, args.end()));
+        } catch (const UsageError& error) {
+            fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
+            return 2;
+        } catch (const ToolError& error) {
+            fprintf(stderr, "dlmtool %s: %s\n", command.name, error.what());
+            return 1;
+        }
+    }
+    fprintf(stderr, "dlmtool: unknown command '%s'\n%s", name.c_str(), usage);
     return 2;
 }

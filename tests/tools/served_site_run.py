@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Runs the real dlmtool against download sites served over HTTP on a free
+local port: builds a site from a configuration, checks it with `site check`,
+breaks it and checks again, and runs the other commands through the binary.
+Prints one line per check and "N passed, M failed" at the end."""
+import argparse
+import functools
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import threading
+
+FAILED = []
+PASSED = []
+
+
+def check(condition, what, detail=""):
+    (PASSED if condition else FAILED).append(what)
+    print(("ok   " if condition else "FAIL ") + what)
+    if not condition and detail:
+        print("     " + detail.replace("\n", "\n     "))
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    """Serves the site folder. /moved/PATH answers with a redirection to
+    /PATH, as a server that has moved a page would; /nohead/PATH serves
+    /PATH but refuses HEAD, as some servers do."""
+
+    def do_GET(self):
+        if self.path.startswith("/moved/"):
+            self.send_response(302)
+            self.send_header("Location", self.path[len("/moved"):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if self.path.startswith("/nohead/"):
+            self.path = self.path[len("/nohead"):]
+        super().do_GET()
+
+    def do_HEAD(self):
+        if self.path.startswith("/nohead/"):
+            self.send_error(405)
+            return
+        super().do_HEAD()
+
+    def log_message(self, *args):
+        pass
+
+
+class Server:
+    def __init__(self, root):
+        handler = functools.partial(Handler, directory=root)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.port = self.httpd.server_address[1]
+        self.base = "http://127.0.0.1:%d/" % self.port
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+class Tool:
+    def __init__(self, path):
+        self.path = path
+
+    def run(self, *args, stdin=None):
+        return subprocess.run([self.path] + list(args), input=stdin, capture_output=True,
+                               timeout=120)
+
+
+def lines_of(proc):
+    return proc.stdout.decode("latin-1").splitlines()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def config_text(base, installer, replies):
+    return ("# written by the test\n"
+            "base %s\n"
+            "directory dl/\n"
+            "installer %s\n"
+            "news Polvex test news one\n"
+            "news Polvex test news two\n" % (base, installer)) + replies
+
+
+def build(tool, work, name, base, installer, replies):
+    conf = os.path.join(work, name + ".conf")
+    site = os.path.join(work, name)
+    write(conf, config_text(base, installer, replies).encode())
+    return tool.run("site", "build", conf, site), site
+
+
+def served_sites(tool, work):
+    site_root = os.path.join(work, "root")
+    os.makedirs(site_root)
+    server = Server(site_root)
+    try:
+        base = server.base
+        installer = os.path.join(work, "installer.exe")
+        size = 3 * 1024 * 1024 + 17  # several MiB, not a multiple of any chunk
+        write(installer, b"MZ" + bytes(range(256)) * (size // 256) + b"x" * (size % 256 - 2))
+        replies = ("reply dlm/primary.txt direct\n"
+                   "reply dlm/alt1.txt redirect dlm/hop.txt\n"
+                   "reply dlm/hop.txt direct\n")
+        proc, built = build(tool, work, "good", base, "installer.exe", replies)
+        check(proc.returncode == 0, "site build exits 0", proc.stderr.decode())
+        check("download directory: %sdl/ (%s/dl/)" % (base, built) in lines_of(proc),
+              "site build names the download directory", proc.stdout.decode())
+        os.rmdir(site_root)
+        shutil.copytree(built, site_root, copy_function=os.link)
+
+        proc = tool.run("site", "check", base + "dlm/primary.txt")
+        out = lines_of(proc)
+        check(proc.returncode == 0, "a good site passes", proc.stdout.decode())
+        check(sum(1 for l in out if l.startswith("ok   ")) == 22
+              and "ok   p_Vandel_sys_ENG.exe %d bytes" % size in out, "22 packages are ok",
+              proc.stdout.decode())
+        check(out[-1] == "22 packages: 22 ok", "the summary line", out[-1] if out else "")
+
+        # The second bootstrap URL is asked when the first gives nothing, and
+        # HTTP redirections are followed as the program's client does.
+        proc = tool.run("site", "check", base + "dlm/absent.txt", base + "moved/dlm/alt1.txt")
+        out = lines_of(proc)
+        check(proc.returncode == 0, "the second bootstrap URL and a redirection",
+              proc.stdout.decode())
+        check(out[1].startswith("  %sdlm/absent.txt -> HTTP 404" % base)
+              and out[2].startswith("  %smoved/dlm/alt1.txt -> HTTP 200, iFlag=1|sUrl=" % base)
+              and out[3] == "  %sdlm/hop.txt -> HTTP 200, iFlag=0|sDlurl=%sdl/" % (base, base),
+              "the chain lists every URL fetched", proc.stdout.decode())
+
+        # Installers whose server refuses HEAD are counted as they arrive.
+        enciphered = tool.run("reply", "iFlag=0", "sDlurl=%snohead/dl/" % base).stdout
+        write(os.path.join(site_root, "dlm", "nohead.txt"), enciphered)
+        proc = tool.run("site", "check", base + "dlm/nohead.txt")
+        check(proc.returncode == 0 and "ok   p_Vandel_reg_SWE.exe %d bytes" % size in lines_of(proc),
+              "a server that refuses HEAD", proc.stdout.decode()[-600:])
+
+        # A reply is read only up to 22000 bytes: a field beyond is not seen.
+        for pad, found in ((22000 - len("iFlag=0|sDlurl=%sdl/|x=" % base), True),
+                           (22000 - len("iFlag=0|x=|"), False)):
+            record = ("iFlag=0|sDlurl=%sdl/|x=" % base + "p" * pad) if found else \
+                     ("iFlag=0|x=" + "p" * pad + "|sDlurl=%sdl/" % base)
+            enciphered = tool.run("reply", *record.split("|")).stdout
+            write(os.path.join(site_root, "dlm", "long.txt"), enciphered)
+            proc = tool.run("site", "check", base + "dlm/long.txt")
+            passed = proc.returncode == 0 if found else (
+                proc.returncode == 1 and "FAIL no download directory: both chains ended "
+                "without one" in lines_of(proc))
+            check(passed,
+                  "a field %s the first 22000 bytes of a reply" % ("within" if found else "beyond"),
+                  proc.stdout.decode()[:600])
+
+        # Broken: one installer gone, one shorter than announced (written
+        # anew, not through its hard links), one manifest gone.
+        dl = os.path.join(site_root, "dl")
+        os.remove(os.path.join(dl, "p_Vandel_reg_DEU.exe"))
+        os.remove(os.path.join(dl, "p_Vandel_sys_FRE.exe"))
+        write(os.path.join(dl, "p_Vandel_sys_FRE.exe"), b"MZ short")
+        os.remove(os.path.join(dl, "p_Vandel_reg_KOR.KOR"))
+        proc = tool.run("site", "check", base + "dlm/primary.txt")
+        out = lines_of(proc)
+        check(proc.returncode == 1, "a broken site fails", proc.stdout.decode())
+        for line in ("FAIL p_Vandel_reg_DEU.exe: installer answers HTTP 404",
+                     "FAIL p_Vandel_sys_FRE.exe: size %d in manifest, 8 served" % size):
+            check(line in out, "reports '%s'" % line, proc.stdout.decode())
+        check(any(l.startswith("FAIL p_Vandel_reg_KOR.exe: manifest p_Vandel_reg_KOR.KOR starts "
+                               "with '<!DOCTYPE") and l.endswith("(HTTP 404)") for l in out),
+              "a missing manifest is reported", proc.stdout.decode())
+        check(out[-1] == "22 packages: 19 ok, 3 failed", "the summary counts the failures",
+              out[-1] if out else "")
+    finally:
+        server.stop()
+
+    # Nothing listens on that port any more.
+    proc = tool.run("site", "check", base + "dlm/primary.txt")
+    out = lines_of(proc)
+    check(proc.returncode == 1 and "FAIL no download directory: both chains ended without one"
+          in out and out[1].startswith("  %sdlm/primary.txt -> cannot be opened (" % base),
+          "an unreachable server", proc.stdout.decode())
+
+
+def other_commands(tool, work):
+    """What only the binary shows: usage, exit codes, messages."""
+    for command in (["reply"], ["manifest"], ["stamp"], ["tag"], ["site", "build"],
+                    ["site", "check"], ["encipher"], ["site"], []):
+        proc = tool.run(*(command + ["--help"]))
+        check(proc.returncode == 0 and proc.stdout.startswith(b"usage: dlmtool")
+              and not proc.stderr, "%s --help" % " ".join(["dlmtool"] + command))
+    proc = tool.run("reply", "s_url=x")
+    check(proc.returncode == 1 and not proc.stdout and b"s_url" in proc.stderr,
+          "reply refuses a field name", proc.stderr.decode())
+
+    program = os.path.join(work, "polvex.exe")
+    write(program, b"MZ" + b"\0" * 100)
+    stamped = os.path.join(work, "dist", "polvexNAME.exe")
+    os.makedirs(os.path.dirname(stamped))
+    first = tool.run("stamp", program, "--id", "AB12", "--suffix", "eu", "-o", stamped)
+    second = tool.run("stamp", stamped, "--id", "CD34", "-o", stamped)
+    tag = tool.run("tag", stamped)
+    check(first.returncode == 0 and second.returncode == 0 and tag.stdout == b"CD34\n"
+          and os.path.getsize(stamped) == 102 + 35, "stamp twice, then tag",
+          (first.stderr + second.stderr + tag.stdout).decode())
+
+    conf = os.path.join(work, "bad.conf")
+    write(conf, b"base http://h/\ndirectory dl/\n\nreply a.txt direct\nreply a.txt direct\n")
+    proc = tool.run("site", "build", conf, os.path.join(work, "bad"))
+    check(proc.returncode == 1 and proc.stderr.decode().startswith(
+        "dlmtool site build: %s:5: reply path a.txt given twice (first on line 4)" % conf),
+        "site build names the line of a mistake", proc.stderr.decode())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--dlmtool", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    shutil.rmtree(args.work, ignore_errors=True)
+    os.makedirs(args.work)
+    tool = Tool(os.path.abspath(args.dlmtool))
+    served_sites(tool, args.work)
+    other_commands(tool, args.work)
+    print("%d passed, %d failed" % (len(PASSED), len(FAILED)))
+    return 1 if FAILED else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "encipher.h"
+#include "limits.h"
+#include "scratch_dir.h"
+#include "site_build.h"
+#include "site_check.h"
+#include "site_config.h"
+
+namespace {
+
+const std::string BASE = "http://127.0.0.1:47800/";
+
+// A web server in memory: a site folder served under BASE, plus pages set
+// by hand. Another host cannot be reached.
+class FakeWeb : public WebClient {
+public:
+    std::string root;
+    std::map<std::string, std::string> pages;  // by URL, over the folder
+    std::vector<std::string> fetched;
+
+    int fetch_page(const char* url, char* reply) override
+    {
+        fetched.push_back(url);
+        reply[0] = '\0';
+        std::string body;
+        status_ = answer(url, &body);
+        if (status_ == 0)
+            return 0;
+        size_t length = std::min(body.size(), REPLY_BUFFER_SIZE);
+        memcpy(reply, body.data(), length);
+        reply[length] = '\0';
+        return 1;
+    }
+    long last_status() const override { return status_; }
+    std::string last_error() const override { return status_ ? "" : "Connection refused"; }
+    InstallerProbe probe_installer(const std::string& url) override
+    {
+        InstallerProbe probe;
+        std::string body;
+        probe.status = answer(url, &body);
+        probe.answered = probe.status != 0;
+        probe.length = static_cast<int64_t>(body.size());
+        if (!probe.answered)
+            probe.error = "Connection refused";
+        return probe;
+    }
+
+private:
+    long answer(const std::string& url, std::string* body) const
+    {
+        auto page = pages.find(url);
+        if (page != pages.end()) {
+            *body = page->second;
+            return 200;
+        }
+        if (url.compare(0, BASE.size(), BASE) != 0)
+            return 0;
+        std::string path = root + "/" + url.substr(BASE.size());
+        if (!file_exists(path)) {
+            *body = "<html><body>404 Not Found</body></html>\n";
+            return 404;
+        }
+        *body = file_content(path);
+        return 200;
+    }
+    long status_ = 0;
+};
+
+struct CheckedSite {
+    ScratchDir dir;
+    FakeWeb web;
+    std::string output;
+    int result = -1;
+
+    explicit CheckedSite(const std::string& replies)
+    {
+        dir.write("setup.exe", "MZ an installer of 32 bytes.....");
+        SiteConfig config = parse_site_config(
+            "base " + BASE + "\ndirectory dl/\ninstaller setup.exe\nnews n\n" + replies,
+            "site.conf", dir.path());
+        web.root = dir / "site";
+        build_site(config, web.root);
+    }
+    void check(const std::string& first = BASE + "dlm/primary.txt",
+               const std::string& second = BASE + "dlm/alt1.txt")
+    {
+        std::ostringstream out;
+        result = check_site(first, second, web, out);
+        output = out.str();
+    }
+    bool has_line(const std::string& line) const
+    {
+        return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+    }
+    int count(const std::string& start) const
+    {
+        int n = 0;
+        for (size_t at = ("\n" + output).find("\n" + start); at != std::string::npos;
+             at = ("\n" + output).find("\n" + start, at + 1))
+            ++n;
+        return n;
+    }
+};
+
+TEST(SiteCheck, AGoodSitePasses)
+{
+    CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n");
+    site.check();
+    EXPECT_EQ(site.result, 0) << site.output;
+    EXPECT_EQ(site.count("ok   "), 22) << site.output;
+    EXPECT_TRUE(site.has_line("ok   p_Vandel_reg_ENG.exe 32 bytes")) << site.output;
+    EXPECT_TRUE(site.has_line("22 packages: 22 ok")) << site.output;
+    // One fetch for the chain, then the 22 manifests.
+    ASSERT_EQ(site.web.fetched.size(), 23u);
+    EXPECT_EQ(site.web.fetched[0], BASE + "dlm/primary.txt");
+    EXPECT_EQ(site.web.fetched[1], BASE + "dl/p_Vandel_reg_CHT.CHT");
+}
+
+TEST(SiteCheck, ReportsEveryBrokenPackage)
+{
+    CheckedSite site("reply dlm/primary.txt direct\n"
+                     "reply dl/p_Vandel_sys_DEU.exe plain 0123456789\n"   // 11 bytes served
+                     "reply dl/p_Vandel_reg_FRE.FRE plain abc\n"          // no size
+                     "reply dl/p_Vandel_reg_ITA.ITA record 42\n");        // no LF
+    std::remove((site.web.root + "/dl/p_Vandel_sys_KOR.exe").c_str());
+    std::remove((site.web.root + "/dl/p_Vandel_reg_JAP.JAP").c_str());
+    site.check();
+    EXPECT_EQ(site.result, 1);
+    const std::vector<std::string> failures = {
+        "FAIL p_Vandel_sys_DEU.exe: size 32 in manifest, 11 served",
+        "FAIL p_Vandel_reg_FRE.exe: manifest p_Vandel_reg_FRE.FRE starts with 'abc', not a size above 0 (HTTP 200)",
+        "FAIL p_Vandel_reg_ITA.exe: manifest p_Vandel_reg_ITA.ITA has no line feed (HTTP 200)",
+        "FAIL p_Vandel_sys_KOR.exe: installer answers HTTP 404",
+        "FAIL p_Vandel_reg_JAP.exe: manifest p_Vandel_reg_JAP.JAP starts with '<html><body>404 Not Found</body></html>', not a size above 0 (HTTP 404)",
+    };
+    for (const std::string& line : failures)
+        EXPECT_TRUE(site.has_line(line)) << line << "\n" << site.output;
+    EXPECT_EQ(site.count("FAIL "), 5) << site.output;
+    EXPECT_TRUE(site.has_line("22 packages: 17 ok, 5 failed")) << site.output;
+}
+
+TEST(SiteCheck, NoDownloadDirectory)
+{
+    struct Case {
+        const char* replies;
+        const char* shown;  // how the first bootstrap reply is listed
+    };
+    const Case cases[] = {
+        {"reply dlm/other.txt direct\n", "HTTP 404, not enciphered: <html><body>404"},
+        {"reply dlm/primary.txt record iFlag=0\n", "HTTP 200, iFlag=0"},  // no sDlurl: the end
+        {"reply dlm/primary.txt plain iFlag=0|sDlurl=x\n",
+         "HTTP 200, not enciphered: iFlag=0|sDlurl=x\\n"},
+    };
+    for (const Case& c : cases) {
+        CheckedSite site(c.replies);
+        site.check();
+        EXPECT_EQ(site.result, 1) << c.replies;
+        EXPECT_NE(site.output.find("dlm/primary.txt -> " + std::string(c.shown)), std::string::npos)
+            << site.output;
+        EXPECT_TRUE(site.has_line("FAIL no download directory: both chains ended without one"))
+            << site.output;
+        EXPECT_EQ(site.count("ok   "), 0);
+    }
+}
+
+TEST(SiteCheck, ADownloadDirectoryTooLongForTheProgram)
+{
+    for (size_t length : {MAX_DOWNLOAD_DIR_URL, MAX_DOWNLOAD_DIR_URL + 1}) {
+        std::string dir_url = BASE + std::string(length - BASE.size() - 1, 'd') + "/";
+        CheckedSite site("reply dlm/primary.txt record iFlag=0|sDlurl=" + dir_url + "\n");
+        site.check();
+        EXPECT_EQ(site.result, 1);  // nothing is served there in any case
+        bool refused = site.output.find("FAIL the download directory URL has") != std::string::npos;
+        EXPECT_EQ(refused, length > MAX_DOWNLOAD_DIR_URL) << length;
+        EXPECT_EQ(site.count("FAIL p_Vandel"), refused ? 0 : 22) << length;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scratch_dir.h"
+#include "site_config.h"
+#include "tool_support.h"
+
+namespace {
+
+// The error a configuration text gives, or "" when it is accepted.
+std::string error_of(const std::string& text, const std::string& folder)
+{
+    try {
+        parse_site_config(text, "site.conf", folder);
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+const std::string HEAD =
+    "base http://127.0.0.1:47800/\n"   // line 1
+    "directory dl/\n"                   // line 2
+    "installer setup.exe\n";            // line 3
+
+TEST(SiteConfig, MistakesAreReportedWithTheirLine)
+{
+    ScratchDir dir;
+    dir.write("setup.exe", "MZ installer");
+    dir.write("empty.exe", "");
+    const std::string reply = "reply dlm/primary.txt direct\n";
+    struct Case {
+        std::string text;
+        std::string error;  // expected start of the message
+    };
+    const std::vector<Case> cases = {
+        {HEAD + reply + "frobnicate x\n", "site.conf:5: unknown keyword 'frobnicate'"},
+        {HEAD + reply + reply, "site.conf:5: reply path dlm/primary.txt given twice (first on line 4)"},
+        {HEAD + "reply ../up.txt direct\n", "site.conf:4: reply path '../up.txt' must not hold '..'"},
+        {HEAD + "reply a/../../b direct\n", "site.conf:4: reply path 'a/../../b' must not hold '..'"},
+        {HEAD + "reply /abs.txt direct\n", "site.conf:4: reply path '/abs.txt' must be relative"},
+        {HEAD + "reply dlm/ direct\n", "site.conf:4: reply path 'dlm/' names a folder"},
+        {HEAD + "reply a.txt\n", "site.conf:4: 'reply' needs a path and a kind"},
+        {HEAD + "reply a.txt bounce\n", "site.conf:4: unknown reply kind 'bounce'"},
+        {HEAD + "reply a.txt direct now\n", "site.conf:4: 'reply PATH direct' takes nothing more"},
+        {HEAD + "reply a.txt redirect\n", "site.conf:4: 'reply PATH redirect' needs a target"},
+        {HEAD + "reply a.txt redirect b c\n", "site.conf:4: a redirect target is one word"},
+        {HEAD + "reply a.txt redirect x|y\n", "site.conf:4: redirect URL 'http://127.0.0.1:47800/x|y' holds '|'"},
+        {HEAD + "reply a.txt record\n", "site.conf:4: 'reply PATH record' needs a text"},
+        {HEAD + "reply a.txt plain\n", "site.conf:4: 'reply PATH plain' needs a text"},
+        {"\n# comment\nbase\n", "site.conf:3: 'base' needs a URL"},
+        {"base http://h/ extra\n", "site.conf:1: 'base' takes only a URL; unexpected 'extra'"},
+        {"base http://h\n", "site.conf:1: base 'http://h' must end with '/'"},
+        {"base 127.0.0.1/\n", "site.conf:1: base '127.0.0.1/' is not an absolute URL"},
+        {"base http://a|b/\n", "site.conf:1: base 'http://a|b/' holds '|'"},
+        {"base http://h/\nbase http://g/\n", "site.conf:2: 'base' given twice (first on line 1)"},
+        {"directory dl\n", "site.conf:1: directory 'dl' must end with '/'"},
+        {"directory /dl/\n", "site.conf:1: directory '/dl/' must be relative"},
+        {"directory ../dl/\n", "site.conf:1: directory '../dl/' must not hold '..'"},
+        {"installer\n", "site.conf:1: 'installer' needs a file"},
+        {"\n\ninstaller missing.exe\n", "site.conf:3: cannot read"},
+        {"installer empty.exe\n", "site.conf:1: installer"},
+        {"installer setup.exe\ninstaller setup.exe\n", "site.conf:2: 'installer' given twice"},
+        {"package p_Vandel_reg_XXX setup.exe\n", "site.conf:1: unknown package 'p_Vandel_reg_XXX'"},
+        {"package p_Vandel_reg_ENG\n", "site.conf:1: 'package' needs a package name and a file"},
+        {"package p_Vandel_reg_ENG setup.exe\npackage p_Vandel_reg_ENG setup.exe\n",
+         "site.conf:2: package p_Vandel_reg_ENG given twice (first on line 1)"},
+        {"news\n", "site.conf:1: 'news' needs a text"},
+        // Mistakes of the whole file have no line of their own.
+        {"directory dl/\ninstaller setup.exe\n" + reply, "site.conf: no 'base' line"},
+        {"base http://h/\ninstaller setup.exe\n" + reply, "site.conf: no 'directory' line"},
+        {HEAD, "site.conf: no 'reply' line"},
+        {"base http://h/\ndirectory dl/\npackage p_Vandel_reg_ENG setup.exe\n" + reply,
+         "site.conf: no 'installer' line, and package p_Vandel_reg_CHT has no 'package' line"},
+        // A download directory URL the program cannot hold, at the later line.
+        {"directory " + std::string(2020, 'd') + "/\nbase http://h:1/\ninstaller setup.exe\n" + reply,
+         "site.conf:2: the download directory URL has 2032 characters; the program holds at most 2027"},
+    };
+    for (const Case& c : cases) {
+        std::string error = error_of(c.text, dir.path());
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << "config:\n" << c.text;
+    }
+}
+
+TEST(SiteConfig, LongestDownloadDirectoryTheProgramHolds)
+{
+    ScratchDir dir;
+    dir.write("setup.exe", "MZ");
+    // "http://h:1/" is 11 characters; 2016 more make 2027.
+    std::string text = "base http://h:1/\ndirectory " + std::string(2015, 'd') +
+                       "/\ninstaller setup.exe\nreply r direct\n";
+    EXPECT_EQ(error_of(text, dir.path()), "");
+}
+
+TEST(SiteConfig, ReadsEveryKeyword)
+{
+    ScratchDir dir;
+    dir.write("setup.exe", "MZ installer");
+    dir.write("other/german.exe", "MZ the German one");
+    std::string text =
+        "# a comment, then a blank line\n"
+        "\n"
+        "base http://127.0.0.1:47800/\n"
+        "directory files/dl/\n"
+        "installer setup.exe\n"
+        "package p_Vandel_sys_DEU other/german.exe\n"
+        "news Polvex  demo: two spaces | and a bar # not a comment\n"
+        "news \n"
+        "news last\n"
+        "reply dlm/primary.txt direct\n"
+        "reply dlm/alt1.txt redirect dlm/next.txt\n"
+        "reply dlm/far.txt redirect https://elsewhere.example/x.txt\n"
+        "reply dlm/odd.txt record iFlag=0|sUrl=a b|sDlurl=\n"
+        "reply dlm/error.html plain <html>not found</html>\n";
+    SiteConfig config = parse_site_config(text, "site.conf", dir.path());
+
+    EXPECT_EQ(config.download_dir_url(), "http://127.0.0.1:47800/files/dl/");
+    EXPECT_EQ(config.installer_of("p_Vandel_reg_ENG").size, 12u);
+    EXPECT_EQ(config.installer_of("p_Vandel_sys_DEU").size, 17u);
+    EXPECT_EQ(config.installer_of("p_Vandel_sys_DEU").path, dir / "other/german.exe");
+    EXPECT_EQ(config.installer_of("p_Vandel_sys_DEU").line, 6);
+    const std::vector<std::string> news = {"Polvex  demo: two spaces | and a bar # not a comment",
+                                           "", "last"};
+    EXPECT_EQ(config.news, news);
+
+    ASSERT_EQ(config.replies.size(), 5u);
+    const std::vector<std::string> records = {
+        "iFlag=0|sDlurl=http://127.0.0.1:47800/files/dl/",
+        "iFlag=1|sUrl=http://127.0.0.1:47800/dlm/next.txt",
+        "iFlag=1|sUrl=https://elsewhere.example/x.txt",
+        "iFlag=0|sUrl=a b|sDlurl=",
+    };
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(reply_record_of(config, config.replies[i]), records[i]);
+    EXPECT_EQ(reply_page_content(config, config.replies[4]), "<html>not found</html>\n");
+    EXPECT_EQ(config.replies[4].line, 14);
+}
+
+TEST(SiteConfig, EveryPackageWithItsOwnInstallerNeedsNoCommonOne)
+{
+    ScratchDir dir;
+    dir.write("setup.exe", "MZ");
+    std::string text = "base http://h/\ndirectory dl/\nreply r direct\n";
+    for (const std::string& name : all_package_names())
+        text += "package " + name + " setup.exe\n";
+    EXPECT_EQ(error_of(text, dir.path()), "");
+}
+
+}  // namespace

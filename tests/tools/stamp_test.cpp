@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scratch_dir.h"
+#include "stamp.h"
+#include "tag.h"
+#include "tool_support.h"
+
+namespace {
+
+// Stands in for the program: some bytes that do not end with a trailer.
+const std::string PROGRAM = std::string("MZ\x90\0\x03\0\0\0", 8) + std::string(200, 'p') + "end";
+
+std::string tag_read(const std::string& path)
+{
+    std::string tag = "(unset)";
+    if (!tag_of_file(path, &tag))
+        return "(no tag)";
+    return tag;
+}
+
+TEST(Stamp, TagRoundTrip)
+{
+    struct Case {
+        std::string id, suffix, tag;
+    };
+    const Case cases[] = {
+        {"ABCD", "", "ABCD"},                       // no suffix, no '_'
+        {"ABCD", "eu", "ABCD_eu"},
+        {"", "eu", "_eu"},                          // empty identifier
+        {"ABCDEFGHIJK", "", "ABCDEFGHIJK"},         // all 11 bytes, no NUL
+        {"X1", "12345678901234567890", "X1_12345678901234567890"},
+    };
+    ScratchDir dir;
+    std::string in = dir.write("plain.exe", PROGRAM);
+    for (const Case& c : cases) {
+        // A name that would carry another tag: the trailer wins.
+        std::string out = dir / "polvex999.exe";
+        stamp_file(in, out, c.id, c.suffix);
+        EXPECT_EQ(tag_read(out), c.tag) << c.id << "/" << c.suffix;
+        std::string bytes = file_content(out);
+        ASSERT_EQ(bytes.size(), PROGRAM.size() + TRAILER_SIZE);
+        EXPECT_EQ(bytes.substr(0, PROGRAM.size()), PROGRAM);
+        EXPECT_EQ(bytes.substr(bytes.size() - 4), "DLID");
+    }
+}
+
+TEST(Stamp, ReplacesAnExistingTrailerInsteadOfAppending)
+{
+    ScratchDir dir;
+    std::string in = dir.write("plain.exe", PROGRAM);
+    std::string once = dir / "once.exe";
+    std::string twice = dir / "twice.exe";
+    stamp_file(in, once, "OLD1", "long-old-suffix");
+    stamp_file(once, twice, "NEW2", "");
+    EXPECT_EQ(file_content(twice).size(), PROGRAM.size() + TRAILER_SIZE);
+    EXPECT_EQ(file_content(twice).substr(0, PROGRAM.size()), PROGRAM);
+    EXPECT_EQ(tag_read(twice), "NEW2");
+    EXPECT_EQ(length_without_trailer(twice), PROGRAM.size());
+
+    // In place: the input is also the output.
+    stamp_file(twice, twice, "NEW3", "x");
+    EXPECT_EQ(file_content(twice).size(), PROGRAM.size() + TRAILER_SIZE);
+    EXPECT_EQ(tag_read(twice), "NEW3_x");
+}
+
+TEST(Stamp, KeepsBytesThatOnlyLookLikeATrailer)
+{
+    ScratchDir dir;
+    // The program needs more than the 35 bytes of the trailer before it
+    // accepts one, and the marker with its case; otherwise these are part of
+    // the program and must stay.
+    const std::string lone = std::string(31, 'a') + "DLID";
+    const std::string lower = PROGRAM + std::string(31, 'a') + "dlid";
+    for (const std::string& content : {lone, lower}) {
+        std::string in = dir.write("odd.exe", content);
+        EXPECT_EQ(length_without_trailer(in), content.size());
+        std::string out = dir / "odd-stamped.exe";
+        stamp_file(in, out, "ID", "");
+        EXPECT_EQ(file_content(out).substr(0, content.size()), content);
+        EXPECT_EQ(tag_read(out), "ID");
+    }
+}
+
+TEST(Stamp, RefusesWhatTheTrailerCannotHold)
+{
+    ScratchDir dir;
+    std::string in = dir.write("plain.exe", PROGRAM);
+    std::string out = dir / "out.exe";
+    EXPECT_THROW(stamp_file(in, out, "ABCDEFGHIJKL", ""), ToolError);  // 12 bytes
+    EXPECT_THROW(stamp_file(in, out, "A", std::string(21, 's')), ToolError);
+    EXPECT_FALSE(file_exists(out));  // nothing written on refusal
+    EXPECT_THROW(stamp_file(dir / "missing.exe", out, "A", ""), ToolError);
+    EXPECT_FALSE(file_exists(out));
+}
+
+TEST(Tag, FromTheFileNameWhenThereIsNoTrailer)
+{
+    struct Case {
+        std::string name, tag;
+    };
+    const Case cases[] = {
+        {"POLVEX123.exe", "123"},
+        {"polvexABC", "ABC"},
+        {"polvex.exe", ""},
+        {"polvexA.b.c", "A"},
+        {"setup.exe", ""},
+        {"polv", ""},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        // In a folder whose own name would carry another tag: only the name
+        // after the last separator counts.
+        std::string path = dir.write("polvexFOLDER/" + c.name, PROGRAM);
+        EXPECT_EQ(tag_read(path), c.tag) << c.name;
+    }
+}
+
+TEST(Tag, NoTagForAPathThatEndsWithASeparator)
+{
+    ScratchDir dir;
+    EXPECT_EQ(tag_read(dir.path() + "/"), "(no tag)");
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "manifest_command.h"
+
+#include <stdint.h>
+
+#include "tool_support.h"
+
+const char manifest_usage[] =
+    "usage: dlmtool manifest --installer FILE [--news FILE] [-o FILE]\n"
+    "Writes the package manifest: the installer's size in bytes, LF, then the\n"
+    "lines of the news file, each ended by LF.\n";
+
+void check_installer_size(uint64_t size, const std::string& what)
+{
+    if (size == 0)
+        throw ToolError(what + " is empty; the program refuses a size of 0");
+    if (size > static_cast<uint64_t>(INT32_MAX))
+        throw ToolError(what + " has " + std::to_string(size) +
+                        " bytes; the program takes at most 2147483647");
+}
+
+std::string make_manifest(uint64_t installer_size, const std::string& news_text)
+{
+    std::string manifest = std::to_string(installer_size) + "\n" + news_text;
+    if (!news_text.empty() && news_text.back() != '\n')
+        manifest += '\n';
+    return manifest;
+}
+
+std::string news_text_of(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+int manifest_command(const std::vector<std::string>& args)
+{
+    ParsedArgs parsed = parse_args(args, {"--installer", "--news", "-o"});
+    if (parsed.help) {
+        write_output("", manifest_usage);
+        return 0;
+    }
+    if (!parsed.positional.empty())
+        throw UsageError("unexpected argument " + parsed.positional[0]);
+    if (!parsed.has("--installer"))
+        throw UsageError("--installer FILE is required");
+    std::string installer = parsed.get("--installer");
+    uint64_t size = readable_file_size(installer);
+    check_installer_size(size, installer);
+    std::string news = parsed.has("--news") ? read_file(parsed.get("--news")) : std::string();
+    write_output(parsed.get("-o"), make_manifest(size, news));
+    return 0;
+}

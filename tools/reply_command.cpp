@@ -1,0 +1,48 @@
+#include "reply_command.h"
+
+#include "encipher.h"
+#include "text.h"
+#include "tool_support.h"
+
+const char reply_usage[] =
+    "usage: dlmtool reply FIELD=VALUE... [-o FILE]\n"
+    "Joins the fields with '|' into one reply record and writes it enciphered.\n"
+    "Field names are ASCII letters and digits; values cannot hold '|'.\n"
+    "Example: dlmtool reply iFlag=0 sDlurl=http://example.com/dl/ -o primary.txt\n";
+
+std::string build_reply_record(const std::vector<std::string>& fields)
+{
+    if (fields.empty())
+        throw UsageError("no fields given");
+    std::string record;
+    for (const std::string& field : fields) {
+        size_t equals = field.find('=');
+        if (equals == std::string::npos)
+            throw ToolError("'" + field + "' is not FIELD=VALUE");
+        std::string name = field.substr(0, equals);
+        if (name.empty())
+            throw ToolError("'" + field + "' has an empty field name");
+        for (char c : name) {
+            if (!is_ascii_alnum(c))
+                throw ToolError("field name '" + name +
+                                "' holds a character other than ASCII letters and digits");
+        }
+        if (field.find('|', equals) != std::string::npos)
+            throw ToolError("the value of " + name + " holds '|', which a reply record cannot carry");
+        if (!record.empty())
+            record += '|';
+        record += field;
+    }
+    return record;
+}
+
+int reply_command(const std::vector<std::string>& args)
+{
+    ParsedArgs parsed = parse_args(args, {"-o"});
+    if (parsed.help) {
+        write_output("", reply_usage);
+        return 0;
+    }
+    write_output(parsed.get("-o"), encipher(build_reply_record(parsed.positional)));
+    return 0;
+}

@@ -1,0 +1,117 @@
+#include "site_build.h"
+
+#include <map>
+#include <set>
+
+#include "manifest_command.h"
+#include "tool_support.h"
+
+const char site_build_usage[] =
+    "usage: dlmtool site build CONFIG OUTDIR\n"
+    "Writes a static download site under OUTDIR, to be served as it is with\n"
+    "OUTDIR as the document root: every package's manifest and installer in\n"
+    "the download directory, and the reply pages. The format of CONFIG is\n"
+    "described in docs/site-config.md.\n";
+
+namespace {
+
+// Reply pages and other records can hold anything; the summary shows them
+// on one line.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c < ' ' || c == 0x7F)
+            out += "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15];
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string page_description(const SiteConfig& config, const ReplyPage& page)
+{
+    if (page.kind == ReplyPage::PLAIN)
+        return "plain text \"" + printable(page.argument) + "\"";
+    return "reply record \"" + printable(reply_record_of(config, page)) + "\"";
+}
+
+}  // namespace
+
+SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
+{
+    SiteBuildSummary summary;
+    summary.download_dir_url = config.download_dir_url();
+    std::string dir = join_path(outdir, config.directory);
+    make_directories(dir);
+
+    std::string news = news_text_of(config.news);
+    // The installers can be large and most packages share one: the first
+    // package of a source gets a copy, the others a hard link to it.
+    std::map<std::string, std::string> copy_of_source;
+    std::set<std::string> package_files;
+    for (const std::string& name : all_package_names()) {
+        const InstallerSource& source = config.installer_of(name);
+        std::string installer = join_path(dir, name + ".exe");
+        auto copy = copy_of_source.find(source.path);
+        if (copy != copy_of_source.end() && hard_link(copy->second, installer)) {
+            ++summary.hard_links;
+        } else {
+            copy_file(source.path, installer);
+            ++summary.installer_copies;
+            copy_of_source.emplace(source.path, installer);
+        }
+        ++summary.installers;
+        write_file(join_path(dir, name + "." + name.substr(name.size() - 3)),
+                   make_manifest(source.size, news));
+        ++summary.manifests;
+        package_files.insert(config.directory + name + ".exe");
+        package_files.insert(config.directory + name + "." + name.substr(name.size() - 3));
+    }
+
+    for (const ReplyPage& page : config.replies) {
+        std::string path = join_path(outdir, page.path);
+        make_directories(parent_directory(path));
+        write_file(path, reply_page_content(config, page));
+        summary.pages.push_back(page.path + ": " + page_description(config, page));
+        if (package_files.count(page.path))
+            summary.overridden.push_back(page.path);
+    }
+    return summary;
+}
+
+std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
+                           const std::string& outdir)
+{
+    std::string text = "site written to " + outdir + "\n";
+    text += "download directory: " + summary.download_dir_url + " (" +
+            join_path(outdir, config.directory) + ")\n";
+    text += std::to_string(summary.manifests) + " manifests with " +
+            std::to_string(config.news.size()) + " news lines, " +
+            std::to_string(summary.installers) + " installers (" +
+            std::to_string(summary.installer_copies) + " copied, " +
+            std::to_string(summary.hard_links) + " hard links)\n";
+    for (const std::string& page : summary.pages)
+        text += "page " + page + "\n";
+    for (const std::string& path : summary.overridden)
+        text += "note: the page " + path + " replaces the package file of that name\n";
+    return text;
+}
+
+int site_build_command(const std::vector<std::string>& args)
+{
+    ParsedArgs parsed = parse_args(args, {});
+    if (parsed.help) {
+        write_output("", site_build_usage);
+        return 0;
+    }
+    if (parsed.positional.size() != 2)
+        throw UsageError("give a configuration file and an output folder");
+    const std::string& outdir = parsed.positional[1];
+    SiteConfig config = read_site_config(parsed.positional[0]);
+    SiteBuildSummary summary = build_site(config, outdir);
+    write_output("", describe_build(config, summary, outdir));
+    return 0;
+}

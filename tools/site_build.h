@@ -1,0 +1,29 @@
+// dlmtool site build: a static download site from a site configuration.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "site_config.h"
+
+extern const char site_build_usage[];
+
+struct SiteBuildSummary {
+    std::string download_dir_url;
+    int manifests = 0;
+    int installers = 0;
+    int installer_copies = 0;  // files copied into the site
+    int hard_links = 0;        // further names of those copies
+    std::vector<std::string> pages;  // "PATH: what it holds"
+    std::vector<std::string> overridden;  // package files a reply page replaced
+};
+
+// Writes the site under outdir: for every package its manifest and its
+// installer in the download directory, then the reply pages. Files already
+// there under those names are replaced; other files are left alone.
+SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir);
+
+// The summary as printed, one line each.
+std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
+                           const std::string& outdir);
+
+int site_build_command(const std::vector<std::string>& args);

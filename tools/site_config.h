@@ -1,0 +1,55 @@
+// The site configuration that dlmtool site build reads: one keyword and its
+// arguments a line (the format is documented in docs/site-config.md).
+#pragma once
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A page written at a path of the site.
+struct ReplyPage {
+    enum Kind { DIRECT, REDIRECT, RECORD, PLAIN };
+    std::string path;      // relative to the site folder
+    Kind kind;
+    std::string argument;  // redirect target, record text or plain text
+    int line;
+};
+
+struct InstallerSource {
+    std::string path;      // resolved against the configuration's folder
+    uint64_t size = 0;
+    int line = 0;
+};
+
+struct SiteConfig {
+    std::string base;       // URL at which the site folder is served, ends with '/'
+    std::string directory;  // download directory below base, ends with '/'
+    InstallerSource installer;                      // path empty when not given
+    std::map<std::string, InstallerSource> packages;  // "p_Vandel_reg_DEU" -> its own installer
+    std::vector<std::string> news;
+    std::vector<ReplyPage> replies;
+
+    std::string download_dir_url() const { return base + directory; }
+    // The installer of a package: its own, or the common one.
+    const InstallerSource& installer_of(const std::string& package) const;
+};
+
+// The 22 package names ("p_Vandel_reg_CHT" ...), prefix by prefix in
+// language order.
+std::vector<std::string> all_package_names();
+
+// Reads a configuration from text. name is used in messages, folder to
+// resolve relative installer paths. Installers are opened to learn their
+// sizes. Throws ToolError with "name:line: " in front of every mistake.
+SiteConfig parse_site_config(const std::string& text, const std::string& name,
+                             const std::string& folder);
+
+SiteConfig read_site_config(const std::string& path);
+
+// What a reply page holds as the program receives it: enciphered for
+// reply records, text and LF for plain pages.
+std::string reply_page_content(const SiteConfig& config, const ReplyPage& page);
+
+// The plain reply record of a direct or redirect page.
+std::string reply_record_of(const SiteConfig& config, const ReplyPage& page);

@@ -1,0 +1,47 @@
+// What dlmtool site check asks of the web: pages fetched as the program
+// fetches them, and the status and length of an installer.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+
+struct InstallerProbe {
+    bool answered = false;  // false: the URL could not be opened at all
+    long status = 0;        // HTTP status of the final answer
+    int64_t length = -1;    // bytes of the body; -1 when unknown
+    std::string error;      // why there was no answer
+};
+
+class WebClient {
+public:
+    virtual ~WebClient() = default;
+    // As the program's page fetcher: url's body, at most REPLY_BUFFER_SIZE
+    // bytes, terminated, into reply (REPLY_BLOCK_SIZE bytes); the empty text
+    // and 0 when the URL cannot be opened.
+    virtual int fetch_page(const char* url, char* reply) = 0;
+    // HTTP status of the last fetch_page; 0 when it had no answer.
+    virtual long last_status() const = 0;
+    // Why the last fetch_page failed; empty when it did not.
+    virtual std::string last_error() const = 0;
+    virtual InstallerProbe probe_installer(const std::string& url) = 0;
+};
+
+// A client over libcurl. seconds bounds a page fetch and the wait for an
+// installer's first bytes.
+class CurlWebClient : public WebClient {
+public:
+    explicit CurlWebClient(long seconds = 20);
+    ~CurlWebClient() override;
+    CurlWebClient(const CurlWebClient&) = delete;
+    CurlWebClient& operator=(const CurlWebClient&) = delete;
+
+    int fetch_page(const char* url, char* reply) override;
+    long last_status() const override { return last_status_; }
+    std::string last_error() const override { return last_error_; }
+    InstallerProbe probe_installer(const std::string& url) override;
+
+private:
+    long seconds_;
+    long last_status_ = 0;
+    std::string last_error_;
+};
