@@ -32,7 +32,7 @@ run_ctest "$build/native-san"
 configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DPOLVEX_WINE_PREFIX="$prefix"
 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix"
+  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
 wait $prefix_job
 
 # Windows with dialogs need a display.

@@ -19,6 +19,8 @@
 // timed out, 2 on a usage error.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -78,6 +80,8 @@ int wait_for(bool want_present, const char* title, double seconds)
 
 int main(int argc, char** argv)
 {
+    // Texts go out byte for byte: no LF turned into CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 3)
         return 2;
     std::string verb = argv[1];

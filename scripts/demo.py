@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""The demo: a download site built with `dlmtool site build` from
+demo/site.conf, served by nginx on 127.0.0.1:47800 (the program's default
+bootstrap URLs), and polvex.exe run against it under wine.
+
+With a display the person uses the real windows. Without one the demo runs
+under Xvfb, drives the language chooser itself, saves screenshots and prints
+what happened."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import harness as h  # noqa: E402
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--polvex", required=True)
+    parser.add_argument("--wdrive", required=True)
+    parser.add_argument("--installer", required=True)
+    parser.add_argument("--dlmtool", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--headless", action="store_true")
+    args = parser.parse_args()
+    args.version_dll = None
+    args.screenshots = os.path.join(args.work, "screenshots") if args.headless else None
+    paths = h.Paths(args)
+    shutil.rmtree(paths.work, ignore_errors=True)
+    os.makedirs(paths.work)
+    subprocess.run([os.path.join(ROOT, "cmake", "wine-prefix.sh"), paths.prefix], check=True)
+
+    # The demo installer, padded so that the download takes a few seconds.
+    installer = os.path.join(paths.work, "demo-installer.exe")
+    with open(paths.installer, "rb") as f:
+        program = f.read()
+    with open(installer, "wb") as f:
+        f.write(program + b"\0" * max(0, 2 * 1024 * 1024 - len(program)))
+    conf = os.path.join(paths.work, "site.conf")
+    with open(os.path.join(ROOT, "demo", "site.conf")) as f:
+        text = f.read().replace("@INSTALLER@", installer)
+    with open(conf, "w") as f:
+        f.write(text)
+    site = os.path.join(paths.work, "site")
+    subprocess.run([paths.dlmtool, "site", "build", conf, site], check=True)
+    print("demo site built in %s" % site)
+
+    nginx = h.Nginx(paths.work)
+    nginx.start(site, rate_limited="400k")
+    driver = h.Driver(paths)
+    driver.reg_delete(h.TAG_KEY)
+    scratch = os.path.join(paths.work, "run")
+    try:
+        run = h.ProgramRun(paths, scratch)
+        print("polvex.exe started under wine in %s" % scratch)
+        if args.headless:
+            drive(paths, driver, run)
+        code = run.exit_code(timeout=None if not args.headless else 600)
+        time.sleep(1)
+    finally:
+        nginx.stop()
+    report(paths, driver, nginx, run, code)
+    return 0 if code == 0 else 1
+
+
+def drive(paths, driver, run):
+    if not driver.wait(h.CHOOSER, 300):
+        print("the language chooser did not open")
+        return
+    time.sleep(1)
+    h.screenshot(paths, "1-chooser")
+    driver.click(h.CHOOSER, h.IDOK)
+    print("chose English and pressed OK")
+    for _ in range(300):
+        text = driver.text(h.WINDOW, h.IDC_STATUS)
+        if text and text.startswith("Polvex demo"):
+            break
+        time.sleep(0.2)
+    time.sleep(1.5)
+    h.screenshot(paths, "2-downloading")
+    driver.wait_text(h.WINDOW, h.IDC_STATUS, h.TEXT_PREPARING, 120)
+    driver.wait("Polvex demo installer", 30)
+    time.sleep(1)
+    h.screenshot(paths, "3-installer-started")
+    driver.gone("Polvex demo installer", 30)
+
+
+def report(paths, driver, nginx, run, code):
+    print("pages fetched:")
+    for path, status, sent, _seconds in nginx.requests():
+        print("  %s -> %s, %d bytes" % (path, status, sent))
+    exes = [r[0] for r in nginx.requests() if r[0].endswith(".exe")]
+    print("package chosen: %s" % (os.path.basename(exes[-1]) if exes else "none"))
+    pinstall = run.file("pinstall.exe")
+    size = os.path.getsize(pinstall) if os.path.exists(pinstall) else 0
+    print("bytes written to pinstall.exe: %d" % size)
+    marker = run.file("installer-ran.txt")
+    print("installer started: %s" % ("yes" if os.path.exists(marker) else "no"))
+    tag = driver.reg_get(h.TAG_KEY)
+    print("tag recorded under HKLM\\%s: %s" % (h.TAG_KEY, "(none)" if tag is None else repr(tag)))
+    print("exit code: %s" % code)
+    if paths.shots:
+        print("screenshots in %s" % paths.shots)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

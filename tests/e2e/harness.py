@@ -1,0 +1,251 @@
+"""Pieces for whole-program runs under wine: a web server (nginx) for a
+built download site, the program started in a scratch folder, the window
+driver, the registry and screenshots."""
+import http.client
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import urllib.parse
+
+TAG_KEY = "SOFTWARE\\Polvex\\Downloader"
+UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Polvex Nimbra"
+SITE_PORT = 47800
+
+TEXT_CONNECT = "Failed to connect to download site.\r\nPlease try again later..."
+TEXT_PARSE = "Parsing error occured. Please contact\r\nus if this error persists."
+TEXT_NETWORK = "A network error occured while downloading software.\r\nPlease try again later..."
+TEXT_PREPARING = "Preparing to run installation..."
+TEXT_LAUNCH = "Error starting polvex installation. Please contact\r\nus if this error persists."
+
+CHOOSER = "Language:"
+WINDOW = "Downloading..."
+IDOK, IDCANCEL, IDC_STATUS, IDC_PROGRESS = 1, 2, 1001, 1003
+LANGUAGE_BUTTON = {code: 1015 + i for i, code in enumerate(
+    ["CHT", "DEU", "ENG", "SPA", "FRE", "ITA", "JAP", "KOR", "DUT", "POR", "SWE"])}
+
+
+class Paths:
+    def __init__(self, args):
+        self.polvex = os.path.abspath(args.polvex)
+        self.wdrive = os.path.abspath(args.wdrive)
+        self.installer = os.path.abspath(args.installer)
+        self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
+        self.dlmtool = os.path.abspath(args.dlmtool)
+        self.prefix = os.path.abspath(args.prefix)
+        self.work = os.path.abspath(args.work)
+        self.shots = os.path.abspath(args.screenshots) if args.screenshots else None
+
+
+def wine_env(paths, extra=None):
+    env = dict(os.environ)
+    env.update({"WINEPREFIX": paths.prefix, "WINEDEBUG": "-all",
+                "WINEDLLOVERRIDES": "mscoree,mshtml="})
+    if extra:
+        env.update(extra)
+    return env
+
+
+def wine_loader(exe):
+    """The wine loader for a program: the 64-bit one for x86-64 programs,
+    the 32-bit one (emulated on some machines, so much slower) otherwise."""
+    with open(exe, "rb") as f:
+        header = f.read(4096)
+    pe = int.from_bytes(header[60:64], "little")
+    machine = header[pe + 4:pe + 6]
+    return "/usr/lib/wine/wine64" if machine == b"\x64\x86" else "/usr/lib/wine/wine"
+
+
+class Driver:
+    """The window driver, run as another wine program in the same prefix."""
+
+    def __init__(self, paths):
+        self.paths = paths
+
+    def run(self, *args, timeout=60):
+        proc = subprocess.run([wine_loader(self.paths.wdrive), self.paths.wdrive] + [str(a) for a in args],
+                              env=wine_env(self.paths), capture_output=True, timeout=timeout)
+        return proc.returncode, proc.stdout.decode("latin-1")
+
+    def wait(self, title, seconds=30):
+        return self.run("wait", title, seconds, timeout=seconds + 30)[0] == 0
+
+    def gone(self, title, seconds=30):
+        return self.run("gone", title, seconds, timeout=seconds + 30)[0] == 0
+
+    def text(self, title, control):
+        code, out = self.run("text", title, control)
+        return out if code == 0 else None
+
+    def wait_text(self, title, control, text, seconds=30):
+        escaped = text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
+        return self.run("wait-text", title, control, escaped, seconds,
+                        timeout=seconds + 30)[0] == 0
+
+    def visible(self, title, control):
+        code, out = self.run("visible", title, control)
+        return code == 0 and out == "1"
+
+    def checked(self, title, control):
+        code, out = self.run("checked", title, control)
+        return code == 0 and out == "1"
+
+    def click(self, title, control):
+        return self.run("click", title, control)[0] == 0
+
+    def command(self, title, command_id):
+        return self.run("command", title, command_id)[0] == 0
+
+    def syscommand(self, title, what):
+        return self.run("syscommand", title, what)[0] == 0
+
+    def reg_get(self, subkey, name=""):
+        code, out = self.run("reg-get", subkey, name)
+        return out if code == 0 else None
+
+    def reg_set(self, subkey, name, value):
+        return self.run("reg-set", subkey, name, value)[0] == 0
+
+    def reg_delete(self, subkey):
+        return self.run("reg-delete", subkey)[0] == 0
+
+
+class Nginx:
+    """Serves a site folder on 127.0.0.1:47800 (and [::1]) with an access
+    log of the paths asked. rate_paths maps a path prefix to a rate limit."""
+
+    def __init__(self, work):
+        self.dir = os.path.join(work, "nginx")
+        self.proc = None
+
+    def start(self, root, rate_limited=None):
+        os.makedirs(os.path.join(self.dir, "logs"), exist_ok=True)
+        log = os.path.join(self.dir, "logs", "access.log")
+        if os.path.exists(log):
+            os.remove(log)
+        slow = ""
+        if rate_limited:
+            slow = "location ~ \\.exe$ { limit_rate %s; }" % rate_limited
+        conf = os.path.join(self.dir, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write("""user root;
+worker_processes 1;
+daemon off;
+pid %(dir)s/nginx.pid;
+error_log %(dir)s/logs/error.log;
+events { worker_connections 64; }
+http {
+    log_format paths '$request_uri $status $body_bytes_sent $request_time';
+    access_log %(log)s paths;
+    client_body_temp_path %(dir)s/tmp;
+    proxy_temp_path %(dir)s/tmp;
+    fastcgi_temp_path %(dir)s/tmp;
+    uwsgi_temp_path %(dir)s/tmp;
+    scgi_temp_path %(dir)s/tmp;
+    types { application/octet-stream exe; text/plain txt; }
+    default_type text/plain;
+    server {
+        listen 127.0.0.1:%(port)d;
+        listen [::1]:%(port)d;
+        root %(root)s;
+        %(slow)s
+    }
+}
+""" % {"dir": self.dir, "log": log, "port": SITE_PORT, "root": root, "slow": slow})
+        os.makedirs(os.path.join(self.dir, "tmp"), exist_ok=True)
+        self.log = log
+        self.proc = subprocess.Popen(["nginx", "-p", self.dir, "-c", conf],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists(os.path.join(self.dir, "nginx.pid")):
+                return
+            time.sleep(0.05)
+        raise RuntimeError("nginx did not start")
+
+    def requests(self):
+        """The requests so far, in order: (path, status, bytes sent, seconds)."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log) as f:
+            return [(p, status, int(sent), float(seconds)) for p, status, sent, seconds
+                    in (line.split() for line in f if line.strip())]
+
+    def stop(self):
+        if self.proc:
+            self.proc.send_signal(signal.SIGQUIT)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+            self.proc = None
+
+
+class TestServer:
+    """The test web server of the Windows-side tests, on the site port, for
+    scenarios that need a server that misbehaves."""
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server",
+                          "test_server.py")
+
+    def __init__(self, work):
+        self.port_file = os.path.join(work, "test-server", "port")
+
+    def start(self):
+        subprocess.run([sys.executable, self.SCRIPT, "start", "--port", str(SITE_PORT),
+                        "--port-file", self.port_file, "--idle-timeout", "600"],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def set(self, path, body, **options):
+        query = urllib.parse.urlencode(dict(path=path, **options))
+        conn = http.client.HTTPConnection("127.0.0.1", SITE_PORT, timeout=10)
+        conn.request("POST", "/_control/set?" + query, body)
+        status = conn.getresponse().status
+        conn.close()
+        if status != 200:
+            raise RuntimeError("the test server refused %s (%d)" % (path, status))
+
+    def stop(self):
+        subprocess.run([sys.executable, self.SCRIPT, "stop", "--port-file", self.port_file],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class ProgramRun:
+    """polvex.exe started in its own scratch folder."""
+
+    def __init__(self, paths, scratch, exe_name="polvex.exe", exe_path=None, env=None):
+        self.paths = paths
+        self.scratch = scratch
+        os.makedirs(scratch, exist_ok=True)
+        self.exe = os.path.join(scratch, "bin", exe_name)
+        os.makedirs(os.path.dirname(self.exe), exist_ok=True)
+        shutil.copyfile(exe_path or paths.polvex, self.exe)
+        self.proc = subprocess.Popen([wine_loader(self.exe), self.exe], cwd=scratch,
+                                     env=wine_env(paths, env), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def exit_code(self, timeout=60):
+        """The exit code; None after killing a program that did not end
+        within timeout seconds."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            return None
+
+    def file(self, name):
+        return os.path.join(self.scratch, name)
+
+
+def screenshot(paths, name):
+    """Saves the screen as NAME.png in the screenshot folder, if one is set."""
+    if not paths.shots:
+        return None
+    os.makedirs(paths.shots, exist_ok=True)
+    out = os.path.join(paths.shots, name + ".png")
+    subprocess.run(["import", "-window", "root", "-trim", "+repage", out], capture_output=True, timeout=30)
+    return out

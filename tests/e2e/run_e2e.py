@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+"""Whole-program runs of polvex.exe under wine against a download site built
+with `dlmtool site build` and served by nginx on 127.0.0.1:47800.
+
+Each scenario checks what a user sees (the status box text byte for byte,
+the OK button), the files in its scratch folder, the registry and the exit
+code. Run one scenario with --scenario NAME, or all of them. The last line
+reads "N passed, M failed"."""
+import argparse
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness as h  # noqa: E402
+import site_config  # noqa: E402
+
+NEWS = ["Polvex end-to-end news one", "Polvex end-to-end news two",
+        "Polvex end-to-end news three"]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+class Context:
+    def __init__(self, paths, name):
+        self.paths = paths
+        self.name = name
+        self.root = os.path.join(paths.work, name)
+        shutil.rmtree(self.root, ignore_errors=True)
+        os.makedirs(self.root)
+        self.driver = h.Driver(paths)
+        self.nginx = h.Nginx(self.root)
+        self.runs = 0
+        self.programs = []
+
+    def build_site(self, **spec):
+        """Builds a site into this scenario's folder; returns its root."""
+        site = os.path.join(self.root, "site")
+        shutil.rmtree(site, ignore_errors=True)
+        spec.setdefault("installer", self.paths.installer)
+        spec.setdefault("news", NEWS)
+        conf = os.path.join(self.root, "site.conf")
+        with open(conf, "w") as f:
+            f.write(site_config.render(**spec))
+        proc = subprocess.run([self.paths.dlmtool, "site", "build", conf, site],
+                              capture_output=True, text=True)
+        check(proc.returncode == 0, "site build failed: " + proc.stderr)
+        return site
+
+    def serve(self, site, rate_limited=None):
+        self.nginx.start(site, rate_limited)
+
+    def start(self, exe_name="polvex.exe", exe_path=None, env=None):
+        self.runs += 1
+        scratch = os.path.join(self.root, "run%d" % self.runs)
+        program = h.ProgramRun(self.paths, scratch, exe_name, exe_path, env)
+        self.programs.append(program)
+        return program
+
+    def choose(self, code=None):
+        """Waits for the chooser, checks a language if asked, presses OK."""
+        check(self.driver.wait(h.CHOOSER), "the language chooser did not open")
+        if code:
+            check(self.driver.click(h.CHOOSER, h.LANGUAGE_BUTTON[code]), "could not check " + code)
+            time.sleep(0.3)
+        check(self.driver.click(h.CHOOSER, h.IDOK), "could not press OK in the chooser")
+
+    def expect_error(self, run, text, shot=None):
+        """The window shows text with OK; pressing OK ends the run with 0."""
+        d = self.driver
+        check(d.wait_text(h.WINDOW, h.IDC_STATUS, text, 60),
+              "status box is %r, not %r" % (d.text(h.WINDOW, h.IDC_STATUS), text))
+        if shot:
+            h.screenshot(self.paths, shot)
+        check(d.visible(h.WINDOW, h.IDOK), "the OK button is not visible")
+        check(run.running(), "the program ended without OK")
+        check(d.click(h.WINDOW, h.IDOK), "could not press OK")
+        code = run.exit_code(timeout=30)
+        check(code == 0, "exit code %r after OK" % code)
+
+    def expect_success(self, run, installer):
+        """The run downloads, starts the installer from its scratch folder
+        and ends with 0. (The text "Preparing to run installation..." shows
+        only for the moment between the download's end and the start of the
+        installer, too short to read reliably from outside.)"""
+        code = run.exit_code(timeout=60)
+        check(code == 0, "exit code %r" % code)
+        check(filecmp.cmp(run.file("pinstall.exe"), installer, shallow=False),
+              "pinstall.exe differs from the served installer")
+        marker = run.file("installer-ran.txt")
+        for _ in range(100):
+            if os.path.exists(marker):
+                break
+            time.sleep(0.1)
+        check(os.path.exists(marker), "the installer did not run")
+        with open(marker, encoding="latin-1") as f:
+            content = f.read()
+        check("pinstall.exe" in content.lower(), "marker names another program: " + content)
+        scratch_win = os.path.basename(run.scratch).lower()
+        check(scratch_win in content.lower().split("directory=")[1].splitlines()[0],
+              "the installer ran elsewhere: " + content)
+
+    def asked(self):
+        return [request[0] for request in self.nginx.requests()]
+
+    def close(self):
+        # A failed scenario may leave its program running, holding the
+        # one-copy mutex that the next scenario's program would meet.
+        for program in self.programs:
+            if program.running():
+                program.exit_code(timeout=0)
+        self.nginx.stop()
+
+
+def installer_path(ctx, site, prefix, code):
+    return os.path.join(site, "dl", prefix + code + ".exe")
+
+
+# Scenarios ---------------------------------------------------------------
+
+def scenario_whole_run(ctx):
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    # A previous installation, and its uninstall entry.
+    old = os.path.join(ctx.root, "OldApp")
+    os.makedirs(old)
+    d.reg_delete(h.TAG_KEY)
+    check(d.reg_set(h.UNINSTALL_KEY, "UninstallString",
+                    '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
+    run = ctx.start()
+    ctx.choose()
+    h.screenshot(ctx.paths, "whole-run-launching")
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    check(ctx.asked()[:3] == ["/dlm/primary.txt", "/dl/p_Vandel_sys_ENG.ENG",
+                              "/dl/p_Vandel_sys_ENG.exe"], "asked %r" % ctx.asked())
+    check(d.reg_get(h.TAG_KEY) == "", "tag key holds %r" % d.reg_get(h.TAG_KEY))
+    check(os.path.isdir(old + ".old") and not os.path.exists(old), "OldApp not renamed .old")
+
+    # Again with the ".old" name taken: ".old.old".
+    os.makedirs(old)
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    check(os.path.isdir(old + ".old.old") and not os.path.exists(old),
+          "OldApp not renamed .old.old")
+    d.reg_delete(h.UNINSTALL_KEY)
+
+
+def scenario_regular_package(ctx):
+    if not ctx.paths.version_dll:
+        raise Failure("no version-resourced stand-in DLL given")
+    system32 = os.path.join(ctx.paths.prefix, "drive_c", "windows", "system32")
+    placed = []
+    try:
+        for name in ("mfc42.dll", "msvcrt40.dll"):
+            target = os.path.join(system32, name)
+            if os.path.exists(target):
+                shutil.move(target, target + ".e2e-saved")
+            shutil.copyfile(ctx.paths.version_dll, target)
+            placed.append(target)
+        site = ctx.build_site()
+        ctx.serve(site)
+        # Wine would load its own msvcrt40 without a version; take ours.
+        run = ctx.start(env={"WINEDLLOVERRIDES": "mscoree,mshtml=;msvcrt40=n"})
+        ctx.choose()
+        ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_reg_", "ENG"))
+        check("/dl/p_Vandel_reg_ENG.exe" in ctx.asked(), "asked %r" % ctx.asked())
+    finally:
+        for target in placed:
+            os.remove(target)
+            if os.path.exists(target + ".e2e-saved"):
+                shutil.move(target + ".e2e-saved", target)
+
+
+def scenario_german(ctx):
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    german = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
+    run = ctx.start(env=german)
+    check(d.wait(h.CHOOSER), "no chooser")
+    check(d.checked(h.CHOOSER, h.LANGUAGE_BUTTON["DEU"]), "Deutsch is not checked")
+    check(not d.checked(h.CHOOSER, h.LANGUAGE_BUTTON["ENG"]), "English is checked too")
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "DEU"))
+    check("/dl/p_Vandel_sys_DEU.exe" in ctx.asked(), "asked %r" % ctx.asked())
+
+    run = ctx.start(env=german)
+    ctx.choose("SWE")
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "SWE"))
+    check("/dl/p_Vandel_sys_SWE.exe" in ctx.asked(), "asked %r" % ctx.asked())
+
+
+def scenario_chooser_dismissed(ctx):
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    d.reg_delete(h.TAG_KEY)
+    run = ctx.start()
+    check(d.wait(h.CHOOSER), "no chooser")
+    h.screenshot(ctx.paths, "chooser")
+    check(d.command(h.CHOOSER, h.IDCANCEL), "could not send escape")
+    code = run.exit_code(timeout=30)
+    check(code == 0, "exit code %r" % code)
+    check(ctx.asked() == [], "fetched %r" % ctx.asked())
+    check(sorted(os.listdir(run.scratch)) == ["bin"], "wrote %r" % os.listdir(run.scratch))
+    check(d.reg_get(h.TAG_KEY) is None, "the tag was recorded")
+
+
+def scenario_chains(ctx):
+    # The first bootstrap answers an error page: the second resolves.
+    site = ctx.build_site(primary="garbage", alternate="direct")
+    ctx.serve(site)
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    check(ctx.asked()[:2] == ["/dlm/primary.txt", "/dlm/alt1.txt"], "asked %r" % ctx.asked())
+    ctx.nginx.stop()
+
+    # A chain of redirections.
+    site = ctx.build_site(primary="redirect 3")
+    ctx.serve(site)
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    check(ctx.asked()[:4] == ["/dlm/primary.txt", "/dlm/hop1.txt", "/dlm/hop2.txt",
+                              "/dlm/hop3.txt"], "asked %r" % ctx.asked())
+    ctx.nginx.stop()
+
+    # A redirect loop ends at the bound, on both bootstrap URLs.
+    site = ctx.build_site(primary="loop", alternate="loop")
+    ctx.serve(site)
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_error(run, h.TEXT_CONNECT)
+    check(len(ctx.asked()) == 42, "asked %d pages, not 21 per chain" % len(ctx.asked()))
+
+
+def scenario_nothing_listens(ctx):
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_error(run, h.TEXT_CONNECT, shot="connect-error")
+
+
+def scenario_bad_manifest(ctx):
+    site = ctx.build_site()
+    manifest = os.path.join(site, "dl", "p_Vandel_sys_ENG.ENG")
+    cases = [("missing", None), ("no line end", b"1000"), ("size 0", b"0\nnews\n")]
+    for what, body in cases:
+        if body is None:
+            os.remove(manifest)
+        else:
+            with open(manifest, "wb") as f:
+                f.write(body)
+        ctx.serve(site)
+        run = ctx.start()
+        ctx.choose()
+        try:
+            ctx.expect_error(run, h.TEXT_PARSE)
+        except Failure as e:
+            raise Failure("%s manifest: %s" % (what, e))
+        check(not any(p.endswith(".exe") for p in ctx.asked()), "installer fetched")
+        ctx.nginx.stop()
+
+
+def scenario_installer_missing(ctx):
+    site = ctx.build_site()
+    os.remove(installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    ctx.serve(site)
+    run = ctx.start()
+    ctx.choose()
+    ctx.expect_error(run, h.TEXT_LAUNCH)
+    with open(run.file("pinstall.exe"), "rb") as f:
+        body = f.read()
+    check(b"404" in body and b"<html>" in body.lower(), "the error page was not stored")
+
+
+def scenario_dropped_connection(ctx):
+    # A server that announces 3 MiB of installer and closes after 64 KiB.
+    server = h.TestServer(ctx.root)
+    server.start()
+    try:
+        reply = subprocess.run([ctx.paths.dlmtool, "reply", "iFlag=0",
+                                "sDlurl=http://127.0.0.1:%d/dl/" % h.SITE_PORT],
+                               capture_output=True, check=True).stdout
+        server.set("/dlm/primary.txt", reply)
+        server.set("/dl/p_Vandel_sys_ENG.ENG", b"3145728\n" + "\n".join(NEWS).encode() + b"\n")
+        server.set("/dl/p_Vandel_sys_ENG.exe", b"M" * 65536, mode="short", length=3145728)
+        run = ctx.start()
+        ctx.choose()
+        ctx.expect_error(run, h.TEXT_NETWORK, shot="network-error")
+    finally:
+        server.stop()
+
+
+def scenario_tags(ctx):
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    stamped = os.path.join(ctx.root, "stamped.exe")
+    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", "E2E1",
+                           "--suffix", "eu", "-o", stamped], capture_output=True, text=True)
+    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    for exe_name, exe_path, tag in (("polvex.exe", stamped, "E2E1_eu"),
+                                    ("POLVEX123.exe", None, "123")):
+        d.reg_delete(h.TAG_KEY)
+        run = ctx.start(exe_name, exe_path)
+        ctx.choose()
+        ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+        check(d.reg_get(h.TAG_KEY) == tag, "%s recorded %r, not %r"
+              % (exe_name, d.reg_get(h.TAG_KEY), tag))
+
+
+def scenario_during_download(ctx):
+    d = ctx.driver
+    big = os.path.join(ctx.root, "big-installer.exe")
+    with open(ctx.paths.installer, "rb") as f:
+        program = f.read()
+    with open(big, "wb") as f:  # the demo installer, padded to 3 MiB
+        f.write(program + b"\0" * (3 * 1024 * 1024 - len(program)))
+    site = ctx.build_site(installer=big)
+    ctx.serve(site, rate_limited="300k")
+    run = ctx.start()
+    ctx.choose()
+    check(d.wait_text(h.WINDOW, h.IDC_STATUS, "\n".join(NEWS) + "\n", 30),
+          "the news lines never showed: %r" % d.text(h.WINDOW, h.IDC_STATUS))
+    rotations = ["\n".join(NEWS[i:] + NEWS[:i]) + "\n" for i in range(len(NEWS))]
+    shot1 = h.screenshot(ctx.paths, "download-in-progress")
+    seen = [d.text(h.WINDOW, h.IDC_STATUS)]
+    for action in ("escape", "close", "maximize"):
+        if action == "escape":
+            d.command(h.WINDOW, h.IDCANCEL)
+        else:
+            d.syscommand(h.WINDOW, action)
+        for _ in range(3):
+            time.sleep(0.25)
+            seen.append(d.text(h.WINDOW, h.IDC_STATUS))
+        check(d.wait(h.WINDOW, 1), "the window went away on " + action)
+        check(run.running(), "the program ended on " + action)
+    check(all(text in rotations for text in seen), "not the news lines: %r" % seen)
+    check(len(set(seen)) >= 2, "the news lines did not rotate: %r" % seen)
+    shot2 = h.screenshot(ctx.paths, "download-later")
+    if shot1 and shot2:
+        check(not filecmp.cmp(shot1, shot2, shallow=False), "the two screenshots are equal")
+    ctx.expect_success(run, big)
+
+
+def scenario_second_copy(ctx):
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site, rate_limited="100k")
+    first = ctx.start()
+    check(d.wait(h.CHOOSER), "no chooser")
+    second = ctx.start()
+    code = second.exit_code(timeout=30)
+    check(code == 0, "second copy exit code %r" % code)
+    check(d.command(h.CHOOSER, h.IDCANCEL), "could not dismiss the chooser")
+    check(first.exit_code(timeout=30) == 0, "first copy did not end with 0")
+    check(sorted(os.listdir(second.scratch)) == ["bin"], "second copy wrote files")
+
+
+SCENARIOS = {
+    "whole_run": scenario_whole_run,
+    "regular_package": scenario_regular_package,
+    "german": scenario_german,
+    "chooser_dismissed": scenario_chooser_dismissed,
+    "chains": scenario_chains,
+    "nothing_listens": scenario_nothing_listens,
+    "bad_manifest": scenario_bad_manifest,
+    "installer_missing": scenario_installer_missing,
+    "dropped_connection": scenario_dropped_connection,
+    "tags": scenario_tags,
+    "during_download": scenario_during_download,
+    "second_copy": scenario_second_copy,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--polvex", required=True)
+    parser.add_argument("--wdrive", required=True)
+    parser.add_argument("--installer", required=True)
+    parser.add_argument("--version-dll")
+    parser.add_argument("--dlmtool", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--screenshots")
+    parser.add_argument("--scenario", action="append")
+    args = parser.parse_args()
+    paths = h.Paths(args)
+    subprocess.run([os.path.join(os.path.dirname(__file__), "..", "..", "cmake", "wine-prefix.sh"),
+                    paths.prefix], check=True)
+    names = args.scenario or list(SCENARIOS)
+    passed = failed = 0
+    for name in names:
+        ctx = Context(paths, name)
+        started = time.time()
+        try:
+            SCENARIOS[name](ctx)
+            passed += 1
+            print("PASS %s (%.0f s)" % (name, time.time() - started))
+        except Exception as e:  # a failed check or a broken run
+            failed += 1
+            print("FAIL %s: %s" % (name, e))
+            if not isinstance(e, Failure):
+                traceback.print_exc()
+        finally:
+            ctx.close()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
