@@ -54,6 +54,7 @@ def main():
     nginx.start(site, rate_limited="400k")
     driver = h.Driver(paths)
     driver.reg_delete(h.TAG_KEY)
+    driver.reg_delete(h.TAG_KEY.replace("SOFTWARE\\", "SOFTWARE\\WOW6432Node\\", 1))
     scratch = os.path.join(paths.work, "run")
     try:
         run = h.ProgramRun(paths, scratch)
@@ -83,8 +84,10 @@ def drive(paths, driver, run):
         time.sleep(0.2)
     time.sleep(1.5)
     h.screenshot(paths, "2-downloading")
-    driver.wait_text(h.WINDOW, h.IDC_STATUS, h.TEXT_PREPARING, 120)
-    driver.wait("Polvex demo installer", 30)
+    # The download ends with the installer's window (it stays four seconds).
+    if not driver.wait("Polvex demo installer", 180):
+        print("the demo installer's window did not show")
+        return
     time.sleep(1)
     h.screenshot(paths, "3-installer-started")
     driver.gone("Polvex demo installer", 30)
@@ -101,8 +104,13 @@ def report(paths, driver, nginx, run, code):
     print("bytes written to pinstall.exe: %d" % size)
     marker = run.file("installer-ran.txt")
     print("installer started: %s" % ("yes" if os.path.exists(marker) else "no"))
-    tag = driver.reg_get(h.TAG_KEY)
-    print("tag recorded under HKLM\\%s: %s" % (h.TAG_KEY, "(none)" if tag is None else repr(tag)))
+    # A 32-bit program's HKLM\SOFTWARE is the 32-bit view of a 64-bit
+    # system, as on 64-bit Windows.
+    key = h.TAG_KEY
+    if h.wine_loader(paths.polvex).endswith("/wine"):
+        key = key.replace("SOFTWARE\\", "SOFTWARE\\WOW6432Node\\", 1)
+    tag = driver.reg_get(key)
+    print("tag recorded under HKLM\\%s: %s" % (key, "(none)" if tag is None else repr(tag)))
     print("exit code: %s" % code)
     if paths.shots:
         print("screenshots in %s" % paths.shots)
