@@ -246,6 +246,7 @@ def screenshot(paths, name):
     if not paths.shots:
         return None
     os.makedirs(paths.shots, exist_ok=True)
+    time.sleep(0.5)  # a window just found may not have painted yet
     out = os.path.join(paths.shots, name + ".png")
     subprocess.run(["import", "-window", "root", "-trim", "+repage", out], capture_output=True, timeout=30)
     return out
