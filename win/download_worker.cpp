@@ -1,4 +1,5 @@
 #include "app.h"
+#include "internet_session.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -11,18 +12,63 @@
 
 namespace {
 
+// The window waits for UM_DONE to offer OK: it must not be lost to a full
+// queue.
+void post_done(HWND window, int ok)
+{
+    while (!PostMessageA(window, UM_DONE, ok, 0) && IsWindow(window))
+        Sleep(10);
+}
+
+// Wine's WinInet waits for ever on a server that stops sending in the
+// middle of a body, whatever receive timeout is set, and closing the request
+// does not end the pending read (Windows gives up after its receive
+// timeout). So a watchdog ends the download itself when no read has ended
+// for this long: it reports the failure to the window, which then offers
+// OK, and closes the request, which on Windows also ends the pending read.
+const DWORD STALL_LIMIT_MS = 30000;
+const DWORD WATCH_PERIOD_MS = 500;
+
+struct Watchdog {
+    HINTERNET request;
+    HWND window;
+    HANDLE stop;
+    volatile LONG last_read_end;  // GetTickCount() when the last read ended
+    volatile LONG gave_up;        // the request was closed here
+    volatile LONG done_posted;    // UM_DONE went out, from either thread
+};
+
+unsigned __stdcall watch_reads(void* argument)
+{
+    Watchdog* watchdog = static_cast<Watchdog*>(argument);
+    while (WaitForSingleObject(watchdog->stop, WATCH_PERIOD_MS) == WAIT_TIMEOUT) {
+        DWORD quiet = GetTickCount() - static_cast<DWORD>(watchdog->last_read_end);
+        if (quiet >= STALL_LIMIT_MS) {
+            InterlockedExchange(&watchdog->gave_up, 1);
+            if (InterlockedExchange(&watchdog->done_posted, 1) == 0)
+                post_done(watchdog->window, 0);
+            InternetCloseHandle(watchdog->request);
+            break;
+        }
+    }
+    return 0;
+}
+
 struct WorkerContext {
     HINTERNET url;
     int file;
     HWND window;
+    Watchdog* watchdog;
 };
 
 int read_chunk(void* context, char* buffer, uint32_t size, uint32_t* count)
 {
+    WorkerContext* worker = static_cast<WorkerContext*>(context);
     DWORD got = 0;
-    BOOL ok = InternetReadFile(static_cast<WorkerContext*>(context)->url, buffer, size, &got);
+    BOOL ok = InternetReadFile(worker->url, buffer, size, &got);
+    InterlockedExchange(&worker->watchdog->last_read_end, static_cast<LONG>(GetTickCount()));
     *count = got;
-    return ok ? 1 : 0;
+    return ok && !worker->watchdog->gave_up ? 1 : 0;
 }
 
 int64_t write_chunk(void* context, const char* buffer, uint32_t count)
@@ -50,12 +96,9 @@ int64_t announced_length(HINTERNET url)
     return length;
 }
 
-// The window waits for this message to offer OK: it must not be lost to a
-// full queue.
 void post_done_and_end(HWND window, int ok)
 {
-    while (!PostMessageA(window, UM_DONE, ok, 0) && IsWindow(window))
-        Sleep(10);
+    post_done(window, ok);
     _endthread();
 }
 
@@ -74,8 +117,7 @@ void __cdecl download_worker(void* window_handle)
                      _S_IREAD | _S_IWRITE);
     if (file == -1)
         post_done_and_end(window, 0);
-    HINTERNET session = InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+    HINTERNET session = open_internet_session();
     if (!session) {
         _close(file);
         post_done_and_end(window, 0);
@@ -87,17 +129,33 @@ void __cdecl download_worker(void* window_handle)
         InternetCloseHandle(session);
         post_done_and_end(window, 0);
     }
+    limit_receive_wait(url);
 
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
     timeBeginPeriod(1);
-    WorkerContext context = {url, file, window};
+    Watchdog watchdog = {url, window, CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                         static_cast<LONG>(GetTickCount()), 0, 0};
+    HANDLE watcher = nullptr;
+    if (watchdog.stop)
+        watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, watch_reads, &watchdog, 0,
+                                                          nullptr));
+    WorkerContext context = {url, file, window, &watchdog};
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
     int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(url));
     timeEndPeriod(1);
+    if (watcher) {
+        SetEvent(watchdog.stop);
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+    }
+    if (watchdog.stop)
+        CloseHandle(watchdog.stop);
 
     _close(file);
-    InternetCloseHandle(url);
+    if (!watchdog.gave_up)
+        InternetCloseHandle(url);
     InternetCloseHandle(session);
-    post_done_and_end(window, ok);
+    if (InterlockedExchange(&watchdog.done_posted, 1) == 0)
+        post_done(window, ok);
 }

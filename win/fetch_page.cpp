@@ -1,4 +1,5 @@
 #include "app.h"
+#include "internet_session.h"
 
 #include <wininet.h>
 
@@ -8,8 +9,7 @@
 int fetch_page(void*, const char* url, char* reply)
 {
     reply[0] = '\0';
-    HINTERNET session = InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
+    HINTERNET session = open_internet_session();
     if (!session)
         return 0;
     HINTERNET request = InternetOpenUrlA(session, url, nullptr, 0,

@@ -161,8 +161,11 @@ http {
         for _ in range(100):
             if os.path.exists(os.path.join(self.dir, "nginx.pid")):
                 return
+            if self.proc.poll() is not None:
+                break
             time.sleep(0.05)
-        raise RuntimeError("nginx did not start")
+        with open(os.path.join(self.dir, "logs", "error.log")) as f:
+            raise RuntimeError("nginx did not start: " + f.read().strip()[-300:])
 
     def requests(self):
         """The requests so far, in order: (path, status, bytes sent, seconds)."""
@@ -213,11 +216,12 @@ class TestServer:
 class ProgramRun:
     """polvex.exe started in its own scratch folder."""
 
-    def __init__(self, paths, scratch, exe_name="polvex.exe", exe_path=None, env=None):
+    def __init__(self, paths, scratch, exe_name="polvex.exe", exe_path=None, env=None,
+                 exe_dir=None):
         self.paths = paths
         self.scratch = scratch
         os.makedirs(scratch, exist_ok=True)
-        self.exe = os.path.join(scratch, "bin", exe_name)
+        self.exe = os.path.join(exe_dir or os.path.join(scratch, "bin"), exe_name)
         os.makedirs(os.path.dirname(self.exe), exist_ok=True)
         shutil.copyfile(exe_path or paths.polvex, self.exe)
         self.proc = subprocess.Popen([wine_loader(self.exe), self.exe], cwd=scratch,

@@ -61,10 +61,16 @@ class Context:
     def serve(self, site, rate_limited=None):
         self.nginx.start(site, rate_limited)
 
-    def start(self, exe_name="polvex.exe", exe_path=None, env=None):
+    def start(self, exe_name="polvex.exe", exe_path=None, env=None, scratch=None):
+        """Starts the program in a scratch folder of its own (or the one
+        given, with the program kept outside it)."""
         self.runs += 1
-        scratch = os.path.join(self.root, "run%d" % self.runs)
-        program = h.ProgramRun(self.paths, scratch, exe_name, exe_path, env)
+        exe_dir = None
+        if scratch:
+            exe_dir = os.path.join(self.root, "bin%d" % self.runs)
+        else:
+            scratch = os.path.join(self.root, "run%d" % self.runs)
+        program = h.ProgramRun(self.paths, scratch, exe_name, exe_path, env, exe_dir)
         self.programs.append(program)
         return program
 
@@ -76,10 +82,10 @@ class Context:
             time.sleep(0.3)
         check(self.driver.click(h.CHOOSER, h.IDOK), "could not press OK in the chooser")
 
-    def expect_error(self, run, text, shot=None):
+    def expect_error(self, run, text, shot=None, seconds=60):
         """The window shows text with OK; pressing OK ends the run with 0."""
         d = self.driver
-        check(d.wait_text(h.WINDOW, h.IDC_STATUS, text, 60),
+        check(d.wait_text(h.WINDOW, h.IDC_STATUS, text, seconds),
               "status box is %r, not %r" % (d.text(h.WINDOW, h.IDC_STATUS), text))
         if shot:
             h.screenshot(self.paths, shot)
@@ -371,6 +377,169 @@ def scenario_second_copy(ctx):
     check(sorted(os.listdir(second.scratch)) == ["bin"], "second copy wrote files")
 
 
+# Hostile servers and faults ----------------------------------------------
+
+SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
+DIRECTORY = SITE + "dl/"
+SMALL_INSTALLER = b"MZ" + b"\0" * 998
+
+
+def enciphered(ctx, text):
+    return subprocess.run([ctx.paths.dlmtool, "encipher"], input=text.encode("latin-1"),
+                          capture_output=True, check=True).stdout
+
+
+def hostile_server(ctx, reply, manifest=b"1000\nHostile test\n", installer=SMALL_INSTALLER,
+                   **installer_options):
+    """The test web server on the site port, with reply as the first
+    bootstrap reply (the second bootstrap URL gets a 404 page), and the
+    English package."""
+    server = h.TestServer(ctx.root)
+    server.start()
+    server.set("/dlm/primary.txt", enciphered(ctx, reply))
+    server.set("/dl/p_Vandel_sys_ENG.ENG", manifest)
+    server.set("/dl/p_Vandel_sys_ENG.exe", installer, **installer_options)
+    return server
+
+
+def run_to_error(ctx, text, scratch=None, seconds=60):
+    run = ctx.start(scratch=scratch)
+    ctx.choose()
+    ctx.expect_error(run, text, seconds=seconds)
+    return run
+
+
+def check_wrote_at_most_installer(run):
+    extra = set(os.listdir(run.scratch)) - {"bin", "pinstall.exe"}
+    check(not extra, "wrote %r" % sorted(extra))
+
+
+def scenario_hostile_long_replies(ctx):
+    # 30000 bytes with the fields at the front: read as its first 22000.
+    record = "iFlag=0|sDlurl=%s|pad=" % DIRECTORY
+    server = hostile_server(ctx, record + "y" * (30000 - len(record)))
+    try:
+        run = ctx.start()
+        ctx.choose()
+        code = run.exit_code(timeout=60)
+        check(code == 0, "exit code %r" % code)
+        with open(run.file("pinstall.exe"), "rb") as f:
+            check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+        # 30000 bytes with the fields past the first 22000: no answer.
+        pad = "pad=" + "y" * 22100 + "|"
+        server.set("/dlm/primary.txt", enciphered(ctx, pad + "iFlag=0|sDlurl=" + DIRECTORY))
+        run = run_to_error(ctx, h.TEXT_CONNECT)
+        check(not os.path.exists(run.file("pinstall.exe")), "an installer was fetched")
+    finally:
+        server.stop()
+
+
+def scenario_hostile_reply_fields(ctx):
+    cases = [
+        # Line feeds that double an sUrl past the URL buffer: absent.
+        ("doubled sUrl", "iFlag=1|sUrl=" + SITE + "\n" * 11000),
+        # A download directory URL too long to join with a file name.
+        ("3000-character sDlurl", "iFlag=0|sDlurl=" + SITE + "d" * (3000 - len(SITE) - 1) + "/"),
+        # Flags outside the 32-bit range are malformed.
+        ("iFlag 99999999999", "iFlag=99999999999|sDlurl=" + DIRECTORY),
+        ("iFlag -2147483649", "iFlag=-2147483649|sDlurl=" + DIRECTORY),
+    ]
+    server = hostile_server(ctx, "iFlag=1")
+    try:
+        for what, reply in cases:
+            server.set("/dlm/primary.txt", enciphered(ctx, reply))
+            try:
+                run = run_to_error(ctx, h.TEXT_CONNECT)
+            except Failure as e:
+                raise Failure("%s: %s" % (what, e))
+            check(not os.path.exists(run.file("pinstall.exe")), what + ": an installer was fetched")
+            check_wrote_at_most_installer(run)
+    finally:
+        server.stop()
+
+
+def scenario_hostile_manifest_size(ctx):
+    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, manifest=b"99999999999\nnews\n")
+    try:
+        run = run_to_error(ctx, h.TEXT_PARSE)
+        check(not os.path.exists(run.file("pinstall.exe")), "an installer was fetched")
+    finally:
+        server.stop()
+
+
+# How long a download that stalls may take to end with the network error:
+# the 30 s after which the download worker gives up on a silent server, with room.
+STALL_SECONDS = 90
+
+
+def scenario_hostile_stalled_body(ctx):
+    # 64 KiB of 128 KiB, then nothing, with the connection left open.
+    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, installer=b"M" * 131072,
+                            mode="slow", chunk=65536, delay_ms=900000)
+    try:
+        started = time.time()
+        run = run_to_error(ctx, h.TEXT_NETWORK, seconds=STALL_SECONDS)
+        print("the stalled download ended with the network error after %.0f s"
+              % (time.time() - started))
+        check(os.path.getsize(run.file("pinstall.exe")) == 65536, "not the part received")
+        check_wrote_at_most_installer(run)
+    finally:
+        server.stop()
+
+
+def scenario_hostile_empty_installer(ctx):
+    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, installer=b"")
+    try:
+        run = run_to_error(ctx, h.TEXT_LAUNCH)
+        check(os.path.getsize(run.file("pinstall.exe")) == 0, "pinstall.exe is not empty")
+        check_wrote_at_most_installer(run)
+    finally:
+        server.stop()
+
+
+class Mount:
+    """A small tmpfs as a scratch folder."""
+
+    def __init__(self, path, options):
+        self.path = path
+        os.makedirs(path, exist_ok=True)
+        proc = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path],
+                              capture_output=True, text=True)
+        if proc.returncode != 0:
+            raise Failure("cannot mount a tmpfs here (root needed): " + proc.stderr.strip())
+
+    def close(self):
+        subprocess.run(["umount", "-l", self.path], capture_output=True)
+
+
+def scenario_fault_full_disk(ctx):
+    big = os.path.join(ctx.root, "big-installer.exe")
+    with open(big, "wb") as f:
+        f.write(b"M" * (1024 * 1024))
+    site = ctx.build_site(installer=big)
+    ctx.serve(site)
+    mount = Mount(os.path.join(ctx.root, "full"), "size=256k")
+    try:
+        run = run_to_error(ctx, h.TEXT_NETWORK, scratch=mount.path)
+        size = os.path.getsize(run.file("pinstall.exe"))
+        check(0 < size < 1024 * 1024, "partial file of %d bytes" % size)
+        check_wrote_at_most_installer(run)
+    finally:
+        mount.close()
+
+
+def scenario_fault_read_only(ctx):
+    site = ctx.build_site()
+    ctx.serve(site)
+    mount = Mount(os.path.join(ctx.root, "read-only"), "ro,size=64k")
+    try:
+        run = run_to_error(ctx, h.TEXT_NETWORK, scratch=mount.path)
+        check(os.listdir(mount.path) == [], "wrote %r" % os.listdir(mount.path))
+        check(not any(p.endswith(".exe") for p in ctx.asked()), "the installer was asked for")
+    finally:
+        mount.close()
+
+
 SCENARIOS = {
     "whole_run": scenario_whole_run,
     "regular_package": scenario_regular_package,
@@ -384,6 +553,13 @@ SCENARIOS = {
     "tags": scenario_tags,
     "during_download": scenario_during_download,
     "second_copy": scenario_second_copy,
+    "hostile_long_replies": scenario_hostile_long_replies,
+    "hostile_reply_fields": scenario_hostile_reply_fields,
+    "hostile_manifest_size": scenario_hostile_manifest_size,
+    "hostile_stalled_body": scenario_hostile_stalled_body,
+    "hostile_empty_installer": scenario_hostile_empty_installer,
+    "fault_full_disk": scenario_fault_full_disk,
+    "fault_read_only": scenario_fault_read_only,
 }
 
 
