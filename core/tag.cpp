@@ -105,9 +105,12 @@ int make_tag_trailer(const char* identifier, const char* suffix, char trailer[TR
     if (id_len > static_cast<size_t>(TRAILER_ID_SIZE) ||
         suffix_len > static_cast<size_t>(TRAILER_SUFFIX_SIZE))
         return 0;
+    // Fixed-width fields padded with zero bytes: a full-width field has no
+    // terminator of its own, by design of the trailer.
     memset(trailer, 0, TRAILER_SIZE);
-    memcpy(trailer, suffix, suffix_len);
-    memcpy(trailer + TRAILER_SUFFIX_SIZE, identifier, id_len);
+    memcpy(trailer, suffix, suffix_len);  // NOLINT(bugprone-not-null-terminated-result)
+    memcpy(trailer + TRAILER_SUFFIX_SIZE, identifier,  // NOLINT(bugprone-not-null-terminated-result)
+           id_len);
     memcpy(trailer + TRAILER_SUFFIX_SIZE + TRAILER_ID_SIZE, TRAILER_MARKER, MARKER_SIZE);
     return 1;
 }

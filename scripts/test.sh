@@ -24,13 +24,13 @@ run_ctest() {  # DIR
 cmake/wine-prefix.sh "$prefix" &
 prefix_job=$!
 
-configure_and_build "$build/native"
+configure_and_build "$build/native" -DPOLVEX_STATIC_CHECKS=ON
 run_ctest "$build/native"
 configure_and_build "$build/native-san" -DPOLVEX_SANITIZE=ON
 run_ctest "$build/native-san"
 
 configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix"
+  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_STATIC_CHECKS=ON
 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
   -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
 wait $prefix_job

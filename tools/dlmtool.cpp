@@ -1,5 +1,6 @@
 // dlmtool: the vendor's tool for the download manager's servers. This file
 // only picks the command; each command lives in a file of its own.
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -105,7 +106,8 @@ int main(int argc, char** argv)
         if (name != command.name)
             continue;
         try {
-            return command.run(std::vector<std::string>(args.begin() + words, args.end()));
+            return command.run(std::vector<std::string>(
+                args.begin() + static_cast<std::ptrdiff_t>(words), args.end()));
         } catch (const UsageError& error) {
             fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
             return 2;

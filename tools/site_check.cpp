@@ -42,8 +42,10 @@ std::string one_line(const std::string& text)
         else
             shown += static_cast<char>(c);
     }
-    if (shown.size() > SHOWN_REPLY_LENGTH)
-        shown = shown.substr(0, SHOWN_REPLY_LENGTH) + "...";
+    if (shown.size() > SHOWN_REPLY_LENGTH) {
+        shown.resize(SHOWN_REPLY_LENGTH);
+        shown += "...";
+    }
     return shown;
 }
 
@@ -144,8 +146,10 @@ std::string check_package(const std::string& directory, const char* prefix, cons
         if (!ticker_start)
             return "manifest " + manifest_name + " has no line feed (" + status + ")";
         std::string first_line = reply.data();
-        if (first_line.size() > 40)
-            first_line = first_line.substr(0, 40) + "...";
+        if (first_line.size() > 40) {
+            first_line.resize(40);
+            first_line += "...";
+        }
         return "manifest " + manifest_name + " starts with '" + first_line +
                "', not a size above 0 (" + status + ")";
     }

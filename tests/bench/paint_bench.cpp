@@ -47,21 +47,22 @@ int main(int argc, char** argv)
     if (messages <= 0)
         messages = 20000;
     run_state.app_instance = GetModuleHandleA(nullptr);
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), "MANAGER", nullptr,
-                                     bench_window_proc, 0);
-    if (!dialog) {
-        fprintf(stderr, "paint_bench: the download window could not be made\n");
-        return 1;
-    }
-    ShowWindow(dialog, SW_SHOW);
-    pump(dialog);
 
     // One whole download's worth of messages: the bar fills from empty to
     // full. First as the window handles them when they come faster than it
     // paints (the control's painting waits for an empty queue), then with
-    // the control painted after each one.
+    // the control painted after each one. Each pass has a window of its own.
     printf("progress messages: %d per pass\n", messages);
     for (int painted = 0; painted <= 1; ++painted) {
+        run_state.progress_bitmap = nullptr;
+        HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), "MANAGER", nullptr,
+                                         bench_window_proc, 0);
+        if (!dialog) {
+            fprintf(stderr, "paint_bench: the download window could not be made\n");
+            return 1;
+        }
+        ShowWindow(dialog, SW_SHOW);
+        pump(dialog);
         run_state.total_bytes = messages * 4096;
         run_state.received_bytes.store(0);
         double start = seconds_now();
@@ -78,7 +79,8 @@ int main(int argc, char** argv)
         printf("%s: %.1f us per message (%.3f s)\n",
                painted ? "bar drawn and control painted" : "bar drawn",
                elapsed * 1e6 / messages, elapsed);
+        DestroyWindow(dialog);
+        pump(nullptr);
     }
-    DestroyWindow(dialog);
     return 0;
 }
