@@ -35,10 +35,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 run_target() {  # NAME
   local name=$1 dir=$long/$1
-  local dict=$root/tests/fuzz/$name.dict
+  local dict=$root/tests/fuzz/$name.dict options_file=$root/tests/fuzz/$name.options options=()
   local args=(-max_total_time="$seconds" -timeout=10 -print_final_stats=1
               -artifact_prefix="$dir/artifacts/")
   [ -f "$dict" ] && args+=(-dict="$dict")
+  [ -f "$options_file" ] && read -ra options <"$options_file" && args+=("${options[@]}")
   mkdir -p "$dir/corpus" "$dir/artifacts"
   local start=$SECONDS status=0
   "$build/tests/fuzz/${name}_fuzz" "${args[@]}" "$dir/corpus" "$root/tests/fuzz/corpus/$name" \

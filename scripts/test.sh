@@ -29,6 +29,13 @@ run_ctest "$build/native"
 configure_and_build "$build/native-san" -DPOLVEX_SANITIZE=ON
 run_ctest "$build/native-san"
 
+# The fuzz targets, a few seconds each, so that they keep building and
+# running (scripts/fuzz.sh runs them long).
+CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPOLVEX_FUZZ=ON -DPOLVEX_FUZZ_TEST_SECONDS=5 >/dev/null
+cmake --build "$build/fuzz" -j "$jobs" --target fuzz_targets
+(cd "$build/fuzz" && ctest --output-on-failure -j "$jobs" -L fuzz) || failed=1
+
 configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_STATIC_CHECKS=ON
 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
