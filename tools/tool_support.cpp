@@ -96,23 +96,35 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
     return parsed;
 }
 
+namespace {
+
+// Reads the open file at fd to its end, handing each piece to take.
+template <typename Take>
+void read_pieces(int fd, const std::string& path, Take take)
+{
+    std::vector<char> chunk(COPY_CHUNK);
+    for (;;) {
+        ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw ToolError("cannot read " + path + ": " + system_error_text());
+        if (n == 0)
+            return;
+        take(chunk.data(), static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
 std::string read_file(const std::string& path)
 {
     FileDescriptor in(::open(path.c_str(), O_RDONLY));
     if (in.fd < 0)
         throw ToolError("cannot read " + path + ": " + system_error_text());
     std::string data;
-    std::vector<char> chunk(COPY_CHUNK);
-    for (;;) {
-        ssize_t n = ::read(in.fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw ToolError("cannot read " + path + ": " + system_error_text());
-        if (n == 0)
-            return data;
-        data.append(chunk.data(), static_cast<size_t>(n));
-    }
+    read_pieces(in.fd, path, [&](const char* piece, size_t size) { data.append(piece, size); });
+    return data;
 }
 
 void write_file(const std::string& path, const std::string& data)
@@ -163,17 +175,9 @@ void copy_file(const std::string& from, const std::string& to)
     if (in.fd < 0)
         throw ToolError("cannot read " + from + ": " + system_error_text());
     replace_file(to, [&](int out, const std::string& temp) {
-        std::vector<char> chunk(COPY_CHUNK);
-        for (;;) {
-            ssize_t n = ::read(in.fd, chunk.data(), chunk.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw ToolError("cannot read " + from + ": " + system_error_text());
-            if (n == 0)
-                return;
-            write_all(out, chunk.data(), static_cast<size_t>(n), temp);
-        }
+        read_pieces(in.fd, from, [&](const char* piece, size_t size) {
+            write_all(out, piece, size, temp);
+        });
     });
 }
 

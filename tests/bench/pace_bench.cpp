@@ -6,17 +6,9 @@
 #include <mmsystem.h>
 #include <wininet.h>
 
-namespace {
+#include "bench_clock.h"
 
-double seconds_now()
-{
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+namespace {
 
 // Reads the whole body at url in reads of 4096 bytes, pausing 1 ms after
 // each when pause is set. Returns the reads made, and the seconds taken.

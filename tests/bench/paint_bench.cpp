@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "app.h"
+#include "bench_clock.h"
 
 namespace {
 
@@ -16,16 +17,6 @@ INT_PTR CALLBACK bench_window_proc(HWND dialog, UINT message, WPARAM wparam, LPA
     if (message == UM_PROGRESS || message == WM_DESTROY)
         return download_window_proc(dialog, message, wparam, lparam);
     return message == WM_INITDIALOG;
-}
-
-double seconds_now()
-{
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 void pump(HWND dialog)
