@@ -22,8 +22,8 @@ namespace {
 const char usage[] =
     "usage: dlmtool COMMAND [ARGS]   (dlmtool COMMAND --help for its usage)\n"
     "commands:\n"
-    "  encipher     encipher standard input to standard output\n"
-    "  decipher     decipher standard input to standard output\n"
+    "  encipher     encipher a file or standard input\n"
+    "  decipher     decipher a file or standard input\n"
     "  reply        write an enciphered reply record\n"
     "  manifest     write the manifest of an installer\n"
     "  stamp        write a copy of the program with a distribution tag\n"
@@ -43,17 +43,30 @@ struct NamedCommand {
     const char* usage;
 };
 
+const char encipher_usage[] =
+    "usage: dlmtool encipher [IN] [-o OUT]\n"
+    "Enciphers IN (standard input without it) into OUT (standard output\n"
+    "without it), as the servers send their replies.\n";
+const char decipher_usage[] =
+    "usage: dlmtool decipher [IN] [-o OUT]\n"
+    "Deciphers IN (standard input without it) into OUT (standard output\n"
+    "without it), as the program reads replies.\n";
+
 int cipher_command(const std::vector<std::string>& args, bool encipher_input)
 {
-    if (!args.empty() && args[0] == "--help") {
-        std::cout << "usage: dlmtool " << (encipher_input ? "encipher" : "decipher")
-                  << " < IN > OUT\n";
+    ParsedArgs parsed = parse_args(args, {"-o"});
+    if (parsed.help) {
+        std::cout << (encipher_input ? encipher_usage : decipher_usage);
         return 0;
     }
-    if (!args.empty())
-        throw UsageError("takes no arguments; it reads standard input");
-    std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-    std::cout << (encipher_input ? encipher(text) : decipher(text));
+    if (parsed.positional.size() > 1)
+        throw UsageError("takes at most one input file");
+    std::string text;
+    if (parsed.positional.empty())
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    else
+        text = read_file(parsed.positional[0]);
+    write_output(parsed.get("-o"), encipher_input ? encipher(text) : decipher(text));
     return 0;
 }
 
@@ -68,8 +81,8 @@ int decipher_command(const std::vector<std::string>& args)
 }
 
 const NamedCommand commands[] = {
-    {"encipher", encipher_command, "usage: dlmtool encipher < IN > OUT\n"},
-    {"decipher", decipher_command, "usage: dlmtool decipher < IN > OUT\n"},
+    {"encipher", encipher_command, encipher_usage},
+    {"decipher", decipher_command, decipher_usage},
     {"reply", reply_command, reply_usage},
     {"manifest", manifest_command, manifest_usage},
     {"stamp", stamp_command, stamp_usage},

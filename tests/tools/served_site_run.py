@@ -190,10 +190,19 @@ def served_sites(tool, work):
 def other_commands(tool, work):
     """What only the binary shows: usage, exit codes, messages."""
     for command in (["reply"], ["manifest"], ["stamp"], ["tag"], ["site", "build"],
-                    ["site", "check"], ["encipher"], ["site"], []):
+                    ["site", "check"], ["encipher"], ["decipher"], ["site"], []):
         proc = tool.run(*(command + ["--help"]))
         check(proc.returncode == 0 and proc.stdout.startswith(b"usage: dlmtool")
               and not proc.stderr, "%s --help" % " ".join(["dlmtool"] + command))
+    # Every byte value through a file and back, against standard input.
+    plain = os.path.join(work, "plain.bin")
+    write(plain, bytes(range(256)) * 2)
+    through_pipe = tool.run("encipher", stdin=bytes(range(256)) * 2).stdout
+    to_file = tool.run("encipher", plain, "-o", plain + ".enc")
+    back = tool.run("decipher", plain + ".enc")
+    with open(plain + ".enc", "rb") as f:
+        check(to_file.returncode == 0 and f.read() == through_pipe
+              and back.stdout == bytes(range(256)) * 2, "encipher and decipher files")
     proc = tool.run("reply", "s_url=x")
     check(proc.returncode == 1 and not proc.stdout and b"s_url" in proc.stderr,
           "reply refuses a field name", proc.stderr.decode())
