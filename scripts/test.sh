@@ -37,7 +37,8 @@ cmake --build "$build/fuzz" -j "$jobs" --target fuzz_targets
 (cd "$build/fuzz" && ctest --output-on-failure -j "$jobs" -L fuzz) || failed=1
 
 configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_STATIC_CHECKS=ON
+  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_STATIC_CHECKS=ON \
+  -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool" -DPOLVEX_E2E_HELPERS="$build/win64/tests/e2e"
 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
   -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
 wait $prefix_job

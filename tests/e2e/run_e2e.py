@@ -43,6 +43,16 @@ class Context:
         self.nginx = h.Nginx(self.root)
         self.runs = 0
         self.programs = []
+        # A 32-bit program sees HKLM\SOFTWARE as the 32-bit view of the
+        # 64-bit prefix, as on 64-bit Windows; the driver reads the 64-bit one.
+        self.wow64 = h.wine_loader(paths.polvex).endswith("/wine")
+        self.tag_key = self.key(h.TAG_KEY)
+        self.uninstall_key = self.key(h.UNINSTALL_KEY)
+
+    def key(self, path):
+        if self.wow64:
+            return path.replace("SOFTWARE\\", "SOFTWARE\\WOW6432Node\\", 1)
+        return path
 
     def build_site(self, **spec):
         """Builds a site into this scenario's folder; returns its root."""
@@ -142,8 +152,8 @@ def scenario_whole_run(ctx):
     # A previous installation, and its uninstall entry.
     old = os.path.join(ctx.root, "OldApp")
     os.makedirs(old)
-    d.reg_delete(h.TAG_KEY)
-    check(d.reg_set(h.UNINSTALL_KEY, "UninstallString",
+    d.reg_delete(ctx.tag_key)
+    check(d.reg_set(ctx.uninstall_key, "UninstallString",
                     '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
     run = ctx.start()
     ctx.choose()
@@ -151,7 +161,7 @@ def scenario_whole_run(ctx):
     ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
     check(ctx.asked()[:3] == ["/dlm/primary.txt", "/dl/p_Vandel_sys_ENG.ENG",
                               "/dl/p_Vandel_sys_ENG.exe"], "asked %r" % ctx.asked())
-    check(d.reg_get(h.TAG_KEY) == "", "tag key holds %r" % d.reg_get(h.TAG_KEY))
+    check(d.reg_get(ctx.tag_key) == "", "tag key holds %r" % d.reg_get(ctx.tag_key))
     check(os.path.isdir(old + ".old") and not os.path.exists(old), "OldApp not renamed .old")
 
     # Again with the ".old" name taken: ".old.old".
@@ -161,7 +171,7 @@ def scenario_whole_run(ctx):
     ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
     check(os.path.isdir(old + ".old.old") and not os.path.exists(old),
           "OldApp not renamed .old.old")
-    d.reg_delete(h.UNINSTALL_KEY)
+    d.reg_delete(ctx.uninstall_key)
 
 
 def scenario_regular_package(ctx):
@@ -213,7 +223,7 @@ def scenario_chooser_dismissed(ctx):
     d = ctx.driver
     site = ctx.build_site()
     ctx.serve(site)
-    d.reg_delete(h.TAG_KEY)
+    d.reg_delete(ctx.tag_key)
     run = ctx.start()
     check(d.wait(h.CHOOSER), "no chooser")
     h.screenshot(ctx.paths, "chooser")
@@ -222,7 +232,7 @@ def scenario_chooser_dismissed(ctx):
     check(code == 0, "exit code %r" % code)
     check(ctx.asked() == [], "fetched %r" % ctx.asked())
     check(sorted(os.listdir(run.scratch)) == ["bin"], "wrote %r" % os.listdir(run.scratch))
-    check(d.reg_get(h.TAG_KEY) is None, "the tag was recorded")
+    check(d.reg_get(ctx.tag_key) is None, "the tag was recorded")
 
 
 def scenario_chains(ctx):
@@ -321,12 +331,12 @@ def scenario_tags(ctx):
     check(proc.returncode == 0, "stamp failed: " + proc.stderr)
     for exe_name, exe_path, tag in (("polvex.exe", stamped, "E2E1_eu"),
                                     ("POLVEX123.exe", None, "123")):
-        d.reg_delete(h.TAG_KEY)
+        d.reg_delete(ctx.tag_key)
         run = ctx.start(exe_name, exe_path)
         ctx.choose()
         ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
-        check(d.reg_get(h.TAG_KEY) == tag, "%s recorded %r, not %r"
-              % (exe_name, d.reg_get(h.TAG_KEY), tag))
+        check(d.reg_get(ctx.tag_key) == tag, "%s recorded %r, not %r"
+              % (exe_name, d.reg_get(ctx.tag_key), tag))
 
 
 def scenario_during_download(ctx):
