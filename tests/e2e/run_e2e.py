@@ -54,15 +54,15 @@ class Context:
             return path.replace("SOFTWARE\\", "SOFTWARE\\WOW6432Node\\", 1)
         return path
 
-    def build_site(self, **spec):
+    def build_site(self, **layout):
         """Builds a site into this scenario's folder; returns its root."""
         site = os.path.join(self.root, "site")
         shutil.rmtree(site, ignore_errors=True)
-        spec.setdefault("installer", self.paths.installer)
-        spec.setdefault("news", NEWS)
+        layout.setdefault("installer", self.paths.installer)
+        layout.setdefault("news", NEWS)
         conf = os.path.join(self.root, "site.conf")
         with open(conf, "w") as f:
-            f.write(site_config.render(**spec))
+            f.write(site_config.render(**layout))
         proc = subprocess.run([self.paths.dlmtool, "site", "build", conf, site],
                               capture_output=True, text=True)
         check(proc.returncode == 0, "site build failed: " + proc.stderr)
