@@ -62,6 +62,14 @@ int get_int_field(const char* reply, const char* name, int32_t* value)
     return 1;
 }
 
+size_t expanded_value_size(const char* value)
+{
+    size_t needed = 1;
+    for (const char* p = value; *p && *p != '|'; ++p)
+        needed += *p == '\n' ? 2 : 1;
+    return needed;
+}
+
 int get_string_field(const char* reply, const char* name, char* dest, size_t dest_size)
 {
     if (!reply)
@@ -72,10 +80,7 @@ int get_string_field(const char* reply, const char* name, char* dest, size_t des
     if (!dest)
         return 1;
 
-    size_t needed = 1;
-    for (const char* p = value; *p && *p != '|'; ++p)
-        needed += *p == '\n' ? 2 : 1;
-    if (needed > dest_size)
+    if (expanded_value_size(value) > dest_size)
         return 0;
 
     char* out = dest;

@@ -14,6 +14,10 @@ const char* find_field(const char* text, const char* name);
 // A null reply answers 0.
 int get_int_field(const char* reply, const char* name, int32_t* value);
 
+// Bytes that the value starting at value takes once copied: each LF as
+// CR LF, up to the next '|' or the end, with the terminator.
+size_t expanded_value_size(const char* value);
+
 // Copies a string field of the reply into dest, each LF written as CR LF.
 // With a null dest it only tests for the field. Returns 0 when the field is
 // missing, or when the expanded copy and its terminator would not fit

@@ -15,12 +15,7 @@ namespace {
 bool has_download_dir(const char* reply)
 {
     const char* value = find_field(reply, "sDlurl");
-    if (!value)
-        return false;
-    size_t needed = 1;
-    for (const char* p = value; *p && *p != '|'; ++p)
-        needed += *p == '\n' ? 2 : 1;
-    return needed <= URL_BUFFER_SIZE;
+    return value && expanded_value_size(value) <= URL_BUFFER_SIZE;
 }
 
 // Follows one chain from the URL in url. Returns the last verdict: 0 when

@@ -29,46 +29,40 @@ void post_done(HWND window, int ok)
 const DWORD STALL_LIMIT_MS = 30000;
 const DWORD WATCH_PERIOD_MS = 500;
 
-struct Watchdog {
-    HINTERNET request;
+struct WorkerContext {
+    HINTERNET url;
+    int file;
     HWND window;
-    HANDLE stop;
+    HANDLE stop_watching;
     volatile LONG last_read_end;  // GetTickCount() when the last read ended
-    volatile LONG gave_up;        // the request was closed here
+    volatile LONG gave_up;        // the watchdog closed the request
     volatile LONG done_posted;    // UM_DONE went out, from either thread
 };
 
 unsigned __stdcall watch_reads(void* argument)
 {
-    Watchdog* watchdog = static_cast<Watchdog*>(argument);
-    while (WaitForSingleObject(watchdog->stop, WATCH_PERIOD_MS) == WAIT_TIMEOUT) {
-        DWORD quiet = GetTickCount() - static_cast<DWORD>(watchdog->last_read_end);
+    WorkerContext* worker = static_cast<WorkerContext*>(argument);
+    while (WaitForSingleObject(worker->stop_watching, WATCH_PERIOD_MS) == WAIT_TIMEOUT) {
+        DWORD quiet = GetTickCount() - static_cast<DWORD>(worker->last_read_end);
         if (quiet >= STALL_LIMIT_MS) {
-            InterlockedExchange(&watchdog->gave_up, 1);
-            if (InterlockedExchange(&watchdog->done_posted, 1) == 0)
-                post_done(watchdog->window, 0);
-            InternetCloseHandle(watchdog->request);
+            InterlockedExchange(&worker->gave_up, 1);
+            if (InterlockedExchange(&worker->done_posted, 1) == 0)
+                post_done(worker->window, 0);
+            InternetCloseHandle(worker->url);
             break;
         }
     }
     return 0;
 }
 
-struct WorkerContext {
-    HINTERNET url;
-    int file;
-    HWND window;
-    Watchdog* watchdog;
-};
-
 int read_chunk(void* context, char* buffer, uint32_t size, uint32_t* count)
 {
     WorkerContext* worker = static_cast<WorkerContext*>(context);
     DWORD got = 0;
     BOOL ok = InternetReadFile(worker->url, buffer, size, &got);
-    InterlockedExchange(&worker->watchdog->last_read_end, static_cast<LONG>(GetTickCount()));
+    InterlockedExchange(&worker->last_read_end, static_cast<LONG>(GetTickCount()));
     *count = got;
-    return ok && !worker->watchdog->gave_up ? 1 : 0;
+    return ok && !worker->gave_up ? 1 : 0;
 }
 
 int64_t write_chunk(void* context, const char* buffer, uint32_t count)
@@ -129,33 +123,31 @@ void __cdecl download_worker(void* window_handle)
         InternetCloseHandle(session);
         post_done_and_end(window, 0);
     }
-    limit_receive_wait(url);
 
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
     timeBeginPeriod(1);
-    Watchdog watchdog = {url, window, CreateEventA(nullptr, TRUE, FALSE, nullptr),
-                         static_cast<LONG>(GetTickCount()), 0, 0};
+    WorkerContext context = {url, file, window, CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                             static_cast<LONG>(GetTickCount()), 0, 0};
     HANDLE watcher = nullptr;
-    if (watchdog.stop)
-        watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, watch_reads, &watchdog, 0,
+    if (context.stop_watching)
+        watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, watch_reads, &context, 0,
                                                           nullptr));
-    WorkerContext context = {url, file, window, &watchdog};
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
     int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(url));
     timeEndPeriod(1);
     if (watcher) {
-        SetEvent(watchdog.stop);
+        SetEvent(context.stop_watching);
         WaitForSingleObject(watcher, INFINITE);
         CloseHandle(watcher);
     }
-    if (watchdog.stop)
-        CloseHandle(watchdog.stop);
+    if (context.stop_watching)
+        CloseHandle(context.stop_watching);
 
     _close(file);
-    if (!watchdog.gave_up)
+    if (!context.gave_up)
         InternetCloseHandle(url);
     InternetCloseHandle(session);
-    if (InterlockedExchange(&watchdog.done_posted, 1) == 0)
+    if (InterlockedExchange(&context.done_posted, 1) == 0)
         post_done(window, ok);
 }

@@ -5,9 +5,9 @@
 namespace {
 
 // How long a request waits for more data from a server that has gone
-// silent. Windows' own default is 30 seconds, but wine's WinInet waits
-// forever; the program sets it so that a stalled server always ends in the
-// error text instead of a window that never finishes.
+// silent: Windows' usual default, set so that it does not hang on the
+// system's settings. Wine's WinInet ignores it (the download worker has a
+// watchdog of its own for that).
 const DWORD RECEIVE_TIMEOUT_MS = 30000;
 
 }  // namespace
@@ -16,13 +16,10 @@ HINTERNET open_internet_session()
 {
     HINTERNET session = InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                       nullptr, 0);
-    if (session)
-        limit_receive_wait(session);
+    if (session) {
+        // Requests opened on the session take its timeouts.
+        DWORD timeout = RECEIVE_TIMEOUT_MS;
+        InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    }
     return session;
-}
-
-void limit_receive_wait(HINTERNET handle)
-{
-    DWORD timeout = RECEIVE_TIMEOUT_MS;
-    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }

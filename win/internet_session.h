@@ -6,6 +6,3 @@
 // A session with the program's agent name and the proxy settings of the
 // system, and a bounded wait for data. Null when WinInet cannot start.
 HINTERNET open_internet_session();
-
-// Bounds the wait for data on a session or an open request.
-void limit_receive_wait(HINTERNET handle);
