@@ -21,8 +21,16 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync fails one index or another; the install
+  # below then works from the lists that did arrive, and fails loudly
+  # itself if a package cannot be had.
+  apt-get update -q || apt-get update -q || echo "deps: package lists incomplete, trying the install anyway" >&2
+  if ! apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    # Without one architecture's security index the two architectures'
+    # candidates differ, and the i386 libraries cannot match the amd64 ones:
+    # prefer the main release's versions, which both architectures have.
+    apt-get install -y -q --no-install-recommends -t bookworm "${missing[@]}"
+  fi
 fi
 
 # The German runs need their locale.
