@@ -7,8 +7,10 @@ mkdir -p "$(dirname "$1")"
 # Wine takes absolute prefix paths only.
 prefix=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 export WINEPREFIX="$prefix"
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The prefix is 64-bit whatever the caller's wine settings say.
+export WINEARCH=win64
 exec 9>"$prefix.lock"
 flock 9
 if [ ! -f "$prefix/.ready" ]; then

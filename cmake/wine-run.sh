@@ -6,7 +6,9 @@ set -u
 prefix=$1
 shift
 export WINEPREFIX="$prefix"
-export WINEDEBUG=${WINEDEBUG:--all}
+# The prefix exists already with its own architecture.
+unset WINEARCH
+export WINEDEBUG=-all
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-prefix.sh" "$prefix" || exit 1

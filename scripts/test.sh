@@ -5,6 +5,10 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
+# The suite sets every variable it relies on: a caller's wine settings
+# (WINEARCH=win32 above all), locale or display must not leak into it.
+unset WINEARCH WINEPREFIX WINEDLLOVERRIDES WINEDEBUG WINELOADER WINESERVER LC_ALL LANGUAGE DISPLAY
+export LANG=C.UTF-8
 jobs=$(nproc)
 build=${POLVEX_BUILD_DIR:-$root/build}
 prefix=$build/wineprefix
@@ -43,17 +47,15 @@ configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86
   -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
 wait $prefix_job
 
-# Windows with dialogs need a display.
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
-  done
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  trap 'kill $xvfb_pid 2>/dev/null; WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-  export DISPLAY=$display
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-fi
+# Windows with dialogs need a display: always one of the suite's own.
+for n in $(seq 90 120); do
+  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
+done
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill $xvfb_pid 2>/dev/null; WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 run_ctest "$build/win32"
 run_ctest "$build/win64"
