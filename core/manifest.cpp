@@ -6,23 +6,7 @@
 
 int read_manifest_size(const char* text, int32_t* size)
 {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-        ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
-    int64_t magnitude = 0;
-    for (; is_ascii_digit(*p); ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
-            return 0;
-    }
-    int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX)
-        return 0;
-    *size = static_cast<int32_t>(value);
-    return 1;
+    return read_decimal_int32(text, size);
 }
 
 int parse_manifest(char* reply, char** ticker_start, int32_t* total_bytes)

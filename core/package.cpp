@@ -54,18 +54,43 @@ const char* survey_package_prefix(const char* system_dir, const VersionReader& r
     return PREFIX_REGULAR;
 }
 
+namespace {
+
+// prefix, code, "." and extension.
+int make_package_file_name(const char* prefix, const char* language_code,
+                           const char* extension, char* name, size_t name_size)
+{
+    if (name_size == 0)
+        return 0;
+    name[0] = '\0';
+    if (append_text(name, name_size, prefix) && append_text(name, name_size, language_code) &&
+        append_text(name, name_size, ".") && append_text(name, name_size, extension))
+        return 1;
+    name[0] = '\0';
+    return 0;
+}
+
+}  // namespace
+
+int make_manifest_name(const char* prefix, const char* language_code, char* name,
+                       size_t name_size)
+{
+    return make_package_file_name(prefix, language_code, language_code, name, name_size);
+}
+
+int make_installer_name(const char* prefix, const char* language_code, char* name,
+                        size_t name_size)
+{
+    return make_package_file_name(prefix, language_code, "exe", name, name_size);
+}
+
 int append_package_names(const char* prefix, const char* language_code, char* url_buffer,
                          size_t url_size, char* installer_name, size_t name_size)
 {
-    char manifest_name[64] = "";
-    char file_name[64] = "";
-    if (!append_text(manifest_name, sizeof manifest_name, prefix) ||
-        !append_text(manifest_name, sizeof manifest_name, language_code) ||
-        !append_text(manifest_name, sizeof manifest_name, ".") ||
-        !append_text(manifest_name, sizeof manifest_name, language_code) ||
-        !append_text(file_name, sizeof file_name, prefix) ||
-        !append_text(file_name, sizeof file_name, language_code) ||
-        !append_text(file_name, sizeof file_name, ".exe"))
+    char manifest_name[64];
+    char file_name[64];
+    if (!make_manifest_name(prefix, language_code, manifest_name, sizeof manifest_name) ||
+        !make_installer_name(prefix, language_code, file_name, sizeof file_name))
         return 0;
     size_t url_len = strnlen(url_buffer, url_size);
     size_t name_len = strnlen(installer_name, name_size);

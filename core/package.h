@@ -19,6 +19,14 @@ extern const char PREFIX_SYSTEM[];   // the survey stopped
 // obtained: the survey then counts as stopped) and returns the prefix.
 const char* survey_package_prefix(const char* system_dir, const VersionReader& reader);
 
+// The file names of a package in the download directory: the manifest
+// (prefix, code, "." and code) and the installer (prefix, code and ".exe").
+// Each returns 0, leaving name empty, when the name does not fit name_size.
+int make_manifest_name(const char* prefix, const char* language_code, char* name,
+                       size_t name_size);
+int make_installer_name(const char* prefix, const char* language_code, char* name,
+                        size_t name_size);
+
 // Appends prefix, code, "." and code to url_buffer, and prefix, code and
 // ".exe" to installer_name. Returns 0, changing neither, when either would
 // not fit.

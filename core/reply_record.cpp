@@ -43,22 +43,13 @@ int get_int_field(const char* reply, const char* name, int32_t* value)
     if (*end != '|' && *end != '\0')
         return 0;
 
-    // Read as atoi does ("12-3" is 12, "-" is 0), refusing what overflows.
-    const char* p = start;
-    bool negative = *p == '-';
-    if (negative)
-        ++p;
-    int64_t magnitude = 0;
-    for (; is_ascii_digit(*p); ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
-            return 0;
-    }
-    int64_t result = negative ? -magnitude : magnitude;
-    if (result > INT32_MAX)
+    // Only digits and '-' get here, so the reader's white space and '+'
+    // never apply; it reads as atoi does ("12-3" is 12, "-" is 0).
+    int32_t result = 0;
+    if (!read_decimal_int32(start, &result))
         return 0;
     if (value)
-        *value = static_cast<int32_t>(result);
+        *value = result;
     return 1;
 }
 

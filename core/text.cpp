@@ -48,3 +48,26 @@ int is_ascii_alnum(char c)
 {
     return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
+
+int read_decimal_int32(const char* text, int32_t* value)
+{
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    // One past INT32_MAX is where a negative number may end; the magnitude
+    // stops there, so it never grows past 64 bits either.
+    int64_t magnitude = 0;
+    for (; is_ascii_digit(*p); ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > static_cast<int64_t>(INT32_MAX) + 1)
+            return 0;
+    }
+    int64_t result = negative ? -magnitude : magnitude;
+    if (result > INT32_MAX)
+        return 0;
+    *value = static_cast<int32_t>(result);
+    return 1;
+}

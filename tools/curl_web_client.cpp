@@ -123,28 +123,37 @@ int CurlWebClient::fetch_page(const char* url, char* reply)
     return read ? 1 : 0;
 }
 
+namespace {
+
+// Asks for the head only. Returns true with status 200 and the length when
+// the server tells both.
+bool probe_head(const std::string& url, long seconds, InstallerProbe* probe)
+{
+    Request head(url, seconds);
+    if (!head.curl)
+        return false;
+    curl_easy_setopt(head.curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(head.curl, CURLOPT_TIMEOUT, seconds);
+    if (curl_easy_perform(head.curl) != CURLE_OK)
+        return false;
+    curl_off_t length = -1;
+    curl_easy_getinfo(head.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (head.status() != 200 || length < 0)
+        return false;
+    probe->answered = true;
+    probe->status = 200;
+    probe->length = length;
+    return true;
+}
+
+}  // namespace
+
 InstallerProbe CurlWebClient::probe_installer(const std::string& url)
 {
     InstallerProbe probe;
     probe.error = "cannot start a request";
-    {
-        Request head(url, seconds_);
-        if (!head.curl)
-            return probe;
-        curl_easy_setopt(head.curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(head.curl, CURLOPT_TIMEOUT, seconds_);
-        CURLcode result = curl_easy_perform(head.curl);
-        if (result == CURLE_OK) {
-            curl_off_t length = -1;
-            curl_easy_getinfo(head.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            if (head.status() == 200 && length >= 0) {
-                probe.answered = true;
-                probe.status = 200;
-                probe.length = length;
-                return probe;
-            }
-        }
-    }
+    if (probe_head(url, seconds_, &probe))
+        return probe;
     // No length from HEAD, or no HEAD at all, or an answer that GET may
     // not give (some servers refuse HEAD): fetch the body and count it,
     // giving up only when no byte arrives for a while.

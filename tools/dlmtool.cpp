@@ -6,6 +6,7 @@
 
 #include <iostream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,6 @@ const char site_usage[] =
     "usage: dlmtool site build CONFIG OUTDIR\n"
     "       dlmtool site check BOOTSTRAP_URL [SECOND_URL]\n";
 
-typedef int (*Command)(const std::vector<std::string>& args);
-
-struct NamedCommand {
-    const char* name;
-    Command run;
-    const char* usage;
-};
-
 const char encipher_usage[] =
     "usage: dlmtool encipher [IN] [-o OUT]\n"
     "Enciphers IN (standard input without it) into OUT (standard output\n"
@@ -52,82 +45,119 @@ const char decipher_usage[] =
     "Deciphers IN (standard input without it) into OUT (standard output\n"
     "without it), as the program reads replies.\n";
 
-int cipher_command(const std::vector<std::string>& args, bool encipher_input)
+std::string input_text(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {"-o"});
-    if (parsed.help) {
-        std::cout << (encipher_input ? encipher_usage : decipher_usage);
-        return 0;
-    }
-    if (parsed.positional.size() > 1)
-        throw UsageError("takes at most one input file");
-    std::string text;
-    if (parsed.positional.empty())
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    else
-        text = read_file(parsed.positional[0]);
-    write_output(parsed.get("-o"), encipher_input ? encipher(text) : decipher(text));
+    if (!args.positional.empty())
+        return read_file(args.positional[0]);
+    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+}
+
+int encipher_command(const ParsedArgs& args)
+{
+    write_output(args.get("-o"), encipher(input_text(args)));
     return 0;
 }
 
-int encipher_command(const std::vector<std::string>& args)
+int decipher_command(const ParsedArgs& args)
 {
-    return cipher_command(args, true);
+    write_output(args.get("-o"), decipher(input_text(args)));
+    return 0;
 }
 
-int decipher_command(const std::vector<std::string>& args)
-{
-    return cipher_command(args, false);
-}
+const size_t ANY_NUMBER = static_cast<size_t>(-1);
+
+// A command, what it takes and how it is explained. A command runs only
+// with its number of positional arguments.
+struct NamedCommand {
+    const char* name;
+    int (*run)(const ParsedArgs& args);
+    const char* usage;
+    std::set<std::string> value_options;
+    size_t min_positional;
+    size_t max_positional;
+    // Why a count is refused; null: the first argument too many is named.
+    const char* count_error;
+};
 
 const NamedCommand commands[] = {
-    {"encipher", encipher_command, encipher_usage},
-    {"decipher", decipher_command, decipher_usage},
-    {"reply", reply_command, reply_usage},
-    {"manifest", manifest_command, manifest_usage},
-    {"stamp", stamp_command, stamp_usage},
-    {"tag", tag_command, tag_usage},
-    {"site build", site_build_command, site_build_usage},
-    {"site check", site_check_command, site_check_usage},
+    {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
+    {"decipher", decipher_command, decipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
+    {"reply", reply_command, reply_usage, {"-o"}, 0, ANY_NUMBER, nullptr},
+    {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "-o"}, 0, 0,
+     nullptr},
+    {"stamp", stamp_command, stamp_usage, {"--id", "--suffix", "-o"}, 1, 1,
+     "give exactly one input file"},
+    {"tag", tag_command, tag_usage, {}, 1, 1, "give exactly one file"},
+    {"site build", site_build_command, site_build_usage, {}, 2, 2,
+     "give a configuration file and an output folder"},
+    {"site check", site_check_command, site_check_usage, {}, 1, 2,
+     "give one or two bootstrap URLs"},
 };
+
+// Parses the arguments, answers --help, checks the count, then runs.
+int run_command(const NamedCommand& command, const std::vector<std::string>& args)
+{
+    ParsedArgs parsed = parse_args(args, command.value_options);
+    if (parsed.help) {
+        fputs(command.usage, stdout);
+        return 0;
+    }
+    size_t count = parsed.positional.size();
+    if (count < command.min_positional || count > command.max_positional) {
+        if (command.count_error)
+            throw UsageError(command.count_error);
+        throw UsageError("unexpected argument " + parsed.positional[command.max_positional]);
+    }
+    return command.run(parsed);
+}
+
+// Runs the command, reporting its failure as the tool does for all.
+int run_reporting(const NamedCommand& command, const std::vector<std::string>& args)
+{
+    try {
+        return run_command(command, args);
+    } catch (const UsageError& error) {
+        fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
+        return 2;
+    } catch (const ToolError& error) {
+        fprintf(stderr, "dlmtool %s: %s\n", command.name, error.what());
+        return 1;
+    }
+}
+
+// Prints the usage (on standard output when asked for) and returns the
+// exit code.
+int show_usage(const char* text, bool asked)
+{
+    fputs(text, asked ? stdout : stderr);
+    return asked ? 0 : 2;
+}
+
+bool asks_for_help(const std::string& arg)
+{
+    return arg == "--help" || arg == "-h";
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        fputs(usage, stderr);
-        return 2;
-    }
-    if (args[0] == "--help" || args[0] == "-h") {
-        fputs(usage, stdout);
-        return 0;
-    }
+    if (args.empty() || asks_for_help(args[0]))
+        return show_usage(usage, !args.empty());
     std::string name = args[0];
     size_t words = 1;
     if (name == "site") {
-        if (args.size() < 2 || args[1] == "--help" || args[1] == "-h") {
-            bool asked = args.size() >= 2;
-            fputs(site_usage, asked ? stdout : stderr);
-            return asked ? 0 : 2;
-        }
+        if (args.size() < 2 || asks_for_help(args[1]))
+            return show_usage(site_usage, args.size() >= 2);
         name += " " + args[1];
         words = 2;
     }
     for (const NamedCommand& command : commands) {
-        if (name != command.name)
-            continue;
-        try {
-            return command.run(std::vector<std::string>(
-                args.begin() + static_cast<std::ptrdiff_t>(words), args.end()));
-        } catch (const UsageError& error) {
-            fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
-            return 2;
-        } catch (const ToolError& error) {
-            fprintf(stderr, "dlmtool %s: %s\n", command.name, error.what());
-            return 1;
-        }
+        if (name == command.name)
+            return run_reporting(command, std::vector<std::string>(
+                                              args.begin() + static_cast<std::ptrdiff_t>(words),
+                                              args.end()));
     }
     fprintf(stderr, "dlmtool: unknown command '%s'\n%s", name.c_str(), usage);
     return 2;

@@ -34,21 +34,14 @@ std::string news_text_of(const std::vector<std::string>& lines)
     return text;
 }
 
-int manifest_command(const std::vector<std::string>& args)
+int manifest_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {"--installer", "--news", "-o"});
-    if (parsed.help) {
-        write_output("", manifest_usage);
-        return 0;
-    }
-    if (!parsed.positional.empty())
-        throw UsageError("unexpected argument " + parsed.positional[0]);
-    if (!parsed.has("--installer"))
+    if (!args.has("--installer"))
         throw UsageError("--installer FILE is required");
-    std::string installer = parsed.get("--installer");
+    std::string installer = args.get("--installer");
     uint64_t size = readable_file_size(installer);
     check_installer_size(size, installer);
-    std::string news = parsed.has("--news") ? read_file(parsed.get("--news")) : std::string();
-    write_output(parsed.get("-o"), make_manifest(size, news));
+    std::string news = args.has("--news") ? read_file(args.get("--news")) : std::string();
+    write_output(args.get("-o"), make_manifest(size, news));
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_support.h"
+
 extern const char manifest_usage[];
 
 // Throws ToolError unless the program would accept size as the installer's
@@ -18,4 +20,4 @@ std::string make_manifest(uint64_t installer_size, const std::string& news_text)
 // The news text of separate lines, each ended by LF.
 std::string news_text_of(const std::vector<std::string>& lines);
 
-int manifest_command(const std::vector<std::string>& args);
+int manifest_command(const ParsedArgs& args);

@@ -36,13 +36,8 @@ std::string build_reply_record(const std::vector<std::string>& fields)
     return record;
 }
 
-int reply_command(const std::vector<std::string>& args)
+int reply_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {"-o"});
-    if (parsed.help) {
-        write_output("", reply_usage);
-        return 0;
-    }
-    write_output(parsed.get("-o"), encipher(build_reply_record(parsed.positional)));
+    write_output(args.get("-o"), encipher(build_reply_record(args.positional)));
     return 0;
 }

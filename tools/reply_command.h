@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_support.h"
+
 extern const char reply_usage[];
 
 // Joins "name=value" arguments with '|' into a reply record. Throws
@@ -11,4 +13,4 @@ extern const char reply_usage[];
 // '|', which would end the value early.
 std::string build_reply_record(const std::vector<std::string>& fields);
 
-int reply_command(const std::vector<std::string>& args);
+int reply_command(const ParsedArgs& args);

@@ -1,10 +1,14 @@
 #include "site_build.h"
 
+#include <filesystem>
 #include <map>
 #include <set>
 
 #include "manifest_command.h"
+#include "package_names.h"
 #include "tool_support.h"
+
+namespace fs = std::filesystem;
 
 const char site_build_usage[] =
     "usage: dlmtool site build CONFIG OUTDIR\n"
@@ -38,43 +42,49 @@ std::string page_description(const SiteConfig& config, const ReplyPage& page)
     return "reply record \"" + printable(reply_record_of(config, page)) + "\"";
 }
 
+// Writes every package's installer and manifest into the download
+// directory. Returns their paths relative to outdir.
+std::set<std::string> write_packages(const SiteConfig& config, const std::string& outdir,
+                                     SiteBuildSummary* summary)
+{
+    fs::path dir = fs::path(outdir) / config.directory;
+    make_directories(dir.string());
+    std::string news = news_text_of(config.news);
+    // The installers can be large and most packages share one: the first
+    // package of a source gets a copy, the others a hard link to it.
+    std::map<std::string, std::string> copy_of_source;
+    std::set<std::string> package_files;
+    for (const SitePackage& package : all_packages()) {
+        const InstallerSource& source = config.installer_of(package.name());
+        std::string installer = (dir / package.installer()).string();
+        auto copy = copy_of_source.find(source.path);
+        if (copy != copy_of_source.end() && hard_link(copy->second, installer)) {
+            ++summary->hard_links;
+        } else {
+            copy_file(source.path, installer);
+            ++summary->installer_copies;
+            copy_of_source.emplace(source.path, installer);
+        }
+        ++summary->installers;
+        write_output((dir / package.manifest()).string(), make_manifest(source.size, news));
+        ++summary->manifests;
+        package_files.insert(config.directory + package.installer());
+        package_files.insert(config.directory + package.manifest());
+    }
+    return package_files;
+}
+
 }  // namespace
 
 SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
 {
     SiteBuildSummary summary;
     summary.download_dir_url = config.download_dir_url();
-    std::string dir = join_path(outdir, config.directory);
-    make_directories(dir);
-
-    std::string news = news_text_of(config.news);
-    // The installers can be large and most packages share one: the first
-    // package of a source gets a copy, the others a hard link to it.
-    std::map<std::string, std::string> copy_of_source;
-    std::set<std::string> package_files;
-    for (const std::string& name : all_package_names()) {
-        const InstallerSource& source = config.installer_of(name);
-        std::string installer = join_path(dir, name + ".exe");
-        auto copy = copy_of_source.find(source.path);
-        if (copy != copy_of_source.end() && hard_link(copy->second, installer)) {
-            ++summary.hard_links;
-        } else {
-            copy_file(source.path, installer);
-            ++summary.installer_copies;
-            copy_of_source.emplace(source.path, installer);
-        }
-        ++summary.installers;
-        write_file(join_path(dir, name + "." + name.substr(name.size() - 3)),
-                   make_manifest(source.size, news));
-        ++summary.manifests;
-        package_files.insert(config.directory + name + ".exe");
-        package_files.insert(config.directory + name + "." + name.substr(name.size() - 3));
-    }
-
+    std::set<std::string> package_files = write_packages(config, outdir, &summary);
     for (const ReplyPage& page : config.replies) {
-        std::string path = join_path(outdir, page.path);
-        make_directories(parent_directory(path));
-        write_file(path, reply_page_content(config, page));
+        fs::path path = fs::path(outdir) / page.path;
+        make_directories(path.parent_path().string());
+        write_output(path.string(), reply_page_content(config, page));
         summary.pages.push_back(page.path + ": " + page_description(config, page));
         if (package_files.count(page.path))
             summary.overridden.push_back(page.path);
@@ -87,7 +97,7 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
 {
     std::string text = "site written to " + outdir + "\n";
     text += "download directory: " + summary.download_dir_url + " (" +
-            join_path(outdir, config.directory) + ")\n";
+            (fs::path(outdir) / config.directory).string() + ")\n";
     text += std::to_string(summary.manifests) + " manifests with " +
             std::to_string(config.news.size()) + " news lines, " +
             std::to_string(summary.installers) + " installers (" +
@@ -100,17 +110,10 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
     return text;
 }
 
-int site_build_command(const std::vector<std::string>& args)
+int site_build_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {});
-    if (parsed.help) {
-        write_output("", site_build_usage);
-        return 0;
-    }
-    if (parsed.positional.size() != 2)
-        throw UsageError("give a configuration file and an output folder");
-    const std::string& outdir = parsed.positional[1];
-    SiteConfig config = read_site_config(parsed.positional[0]);
+    const std::string& outdir = args.positional[1];
+    SiteConfig config = read_site_config(args.positional[0]);
     SiteBuildSummary summary = build_site(config, outdir);
     write_output("", describe_build(config, summary, outdir));
     return 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "site_config.h"
+#include "tool_support.h"
 
 extern const char site_build_usage[];
 
@@ -26,4 +27,5 @@ SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
                            const std::string& outdir);
 
-int site_build_command(const std::vector<std::string>& args);
+// CONFIG and OUTDIR as the two positional arguments.
+int site_build_command(const ParsedArgs& args);

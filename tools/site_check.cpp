@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "encipher.h"
-#include "language.h"
 #include "limits.h"
 #include "manifest.h"
 #include "package.h"
+#include "package_names.h"
 #include "site_resolution.h"
 #include "text.h"
 #include "tool_support.h"
@@ -124,39 +124,47 @@ bool resolve(const std::string& bootstrap_1, const std::string& bootstrap_2, Web
     return found != 0;
 }
 
-// Checks one package; returns the empty text when it is fine, else why not.
-std::string check_package(const std::string& directory, const char* prefix, const char* code,
-                          WebClient& web, int32_t* size)
+// Fetches and parses a package's manifest as the program does. Returns the
+// empty text when it gives a size, else why not.
+std::string check_manifest(const std::string& directory, const SitePackage& package,
+                           WebClient& web, int32_t* size)
 {
     std::vector<char> url(URL_BUFFER_SIZE);
     copy_text(url.data(), url.size(), directory.c_str());
     char installer[INSTALLER_NAME_SIZE] = "";
-    if (!append_package_names(prefix, code, url.data(), url.size(), installer, sizeof installer))
+    if (!append_package_names(package.prefix, package.code, url.data(), url.size(), installer,
+                               sizeof installer))
         return "the manifest URL does not fit the program's URL buffer";
-    std::string manifest_name = std::string(prefix) + code + "." + code;
-
+    std::string manifest = "manifest " + package.manifest();
     std::vector<char> reply(REPLY_BLOCK_SIZE);
     if (!web.fetch_page(url.data(), reply.data())) {
         std::string why = web.last_status() ? status_text(web) : web.last_error();
-        return "manifest " + manifest_name + " cannot be fetched (" + why + ")";
+        return manifest + " cannot be fetched (" + why + ")";
     }
     char* ticker_start = nullptr;
-    if (!parse_manifest(reply.data(), &ticker_start, size)) {
-        std::string status = status_text(web);
-        if (!ticker_start)
-            return "manifest " + manifest_name + " has no line feed (" + status + ")";
-        std::string first_line = reply.data();
-        if (first_line.size() > 40) {
-            first_line.resize(40);
-            first_line += "...";
-        }
-        return "manifest " + manifest_name + " starts with '" + first_line +
-               "', not a size above 0 (" + status + ")";
+    if (parse_manifest(reply.data(), &ticker_start, size))
+        return std::string();
+    std::string status = status_text(web);
+    if (!ticker_start)
+        return manifest + " has no line feed (" + status + ")";
+    std::string first_line = reply.data();
+    if (first_line.size() > 40) {
+        first_line.resize(40);
+        first_line += "...";
     }
+    return manifest + " starts with '" + first_line + "', not a size above 0 (" + status + ")";
+}
 
+// Checks one package; returns the empty text when it is fine, else why not.
+std::string check_package(const std::string& directory, const SitePackage& package,
+                          WebClient& web, int32_t* size)
+{
+    std::string problem = check_manifest(directory, package, web, size);
+    if (!problem.empty())
+        return problem;
     char download_url[DOWNLOAD_URL_SIZE];
     copy_text(download_url, sizeof download_url, directory.c_str());
-    if (!join_installer_url(download_url, sizeof download_url, installer))
+    if (!join_installer_url(download_url, sizeof download_url, package.installer().c_str()))
         return "the installer URL does not fit the program's buffer";
     InstallerProbe probe = web.probe_installer(download_url);
     if (!probe.answered)
@@ -188,18 +196,15 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
 
     int packages = 0;
     int failed = 0;
-    for (const char* prefix : {PREFIX_REGULAR, PREFIX_SYSTEM}) {
-        for (int k = 0; k < LANGUAGE_COUNT; ++k) {
-            std::string installer = std::string(prefix) + language_codes[k] + ".exe";
-            int32_t size = 0;
-            std::string problem = check_package(directory, prefix, language_codes[k], web, &size);
-            ++packages;
-            if (problem.empty()) {
-                out << "ok   " << installer << " " << size << " bytes\n";
-            } else {
-                ++failed;
-                out << "FAIL " << installer << ": " << problem << "\n";
-            }
+    for (const SitePackage& package : all_packages()) {
+        int32_t size = 0;
+        std::string problem = check_package(directory, package, web, &size);
+        ++packages;
+        if (problem.empty()) {
+            out << "ok   " << package.installer() << " " << size << " bytes\n";
+        } else {
+            ++failed;
+            out << "FAIL " << package.installer() << ": " << problem << "\n";
         }
     }
     out << packages << " packages: " << packages - failed << " ok";
@@ -209,22 +214,15 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     return failed ? 1 : 0;
 }
 
-int site_check_command(const std::vector<std::string>& args)
+int site_check_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {});
-    if (parsed.help) {
-        write_output("", site_check_usage);
-        return 0;
-    }
-    if (parsed.positional.empty() || parsed.positional.size() > 2)
-        throw UsageError("give one or two bootstrap URLs");
-    for (const std::string& url : parsed.positional) {
+    for (const std::string& url : args.positional) {
         if (url.empty() || url.size() >= URL_BUFFER_SIZE)
             throw UsageError("a bootstrap URL must have 1 to " +
                              std::to_string(URL_BUFFER_SIZE - 1) + " characters");
     }
-    const std::string& first = parsed.positional[0];
-    const std::string& second = parsed.positional.size() > 1 ? parsed.positional[1] : first;
+    const std::string& first = args.positional[0];
+    const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
     CurlWebClient web;
     int result = check_site(first, second, web, std::cout);
     std::cout.flush();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tool_support.h"
 #include "web_client.h"
 
 extern const char site_check_usage[];
@@ -17,4 +18,5 @@ extern const char site_check_usage[];
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
                std::ostream& out);
 
-int site_check_command(const std::vector<std::string>& args);
+// One or two bootstrap URLs as the positional arguments.
+int site_check_command(const ParsedArgs& args);

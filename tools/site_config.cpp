@@ -3,15 +3,24 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "encipher.h"
-#include "language.h"
 #include "limits.h"
 #include "manifest_command.h"
-#include "package.h"
 #include "tool_support.h"
 
+namespace fs = std::filesystem;
+
 namespace {
+
+// One rule for a value of the configuration (base, directory, a reply
+// path): broken(value) tells that the value breaks it, complaint what it
+// must be.
+struct ValueRule {
+    bool (*broken)(const std::string& value);
+    const char* complaint;
+};
 
 // Reads one configuration, line by line, keeping what is needed for
 // messages.
@@ -23,12 +32,19 @@ public:
 
 private:
     void line(const std::string& text);
-    void base(const std::string& args);
-    void directory(const std::string& args);
     void installer(const std::string& args);
     void package(const std::string& args);
     void reply(const std::string& args);
+    void check_reply_path(const std::string& path);
+    ReplyPage::Kind reply_kind(const std::string& kind, const std::string& argument,
+                               bool has_argument);
     void finish();
+    void check_redirect(const ReplyPage& page);
+    void check_first(const std::string& what, int first_line) const;
+    void check_rules(const std::string& what, const std::string& value,
+                     const std::vector<ValueRule>& rules) const;
+    void set_once(const std::string& keyword, const std::string& value,
+                  const std::vector<ValueRule>& rules, int* first_line, std::string* field);
     InstallerSource installer_at(const std::string& file);
     std::string single_argument(const std::string& keyword, const std::string& args,
                                 bool has_args, const std::string& what);
@@ -74,6 +90,61 @@ bool is_representable_url(const std::string& url)
     return true;
 }
 
+bool lacks_scheme(const std::string& value)
+{
+    return value.find("://") == std::string::npos;
+}
+
+bool starts_at_root(const std::string& value)
+{
+    return value[0] == '/';
+}
+
+bool is_not_relative(const std::string& value)
+{
+    return starts_at_root(value) || !lacks_scheme(value);
+}
+
+bool ends_with_slash(const std::string& value)
+{
+    return value.back() == '/';
+}
+
+bool lacks_final_slash(const std::string& value)
+{
+    return !ends_with_slash(value);
+}
+
+bool climbs(const std::string& value)
+{
+    return value.find("..") != std::string::npos;
+}
+
+bool is_unrepresentable(const std::string& value)
+{
+    return !is_representable_url(value);
+}
+
+const char UNREPRESENTABLE[] = "holds '|' or a control character";
+
+// Each list in the order of its messages' priority.
+const std::vector<ValueRule> BASE_RULES = {
+    {lacks_scheme, "is not an absolute URL (scheme://host/...)"},
+    {lacks_final_slash, "must end with '/'"},
+    {is_unrepresentable, UNREPRESENTABLE},
+};
+const std::vector<ValueRule> DIRECTORY_RULES = {
+    {lacks_final_slash, "must end with '/'"},
+    {is_not_relative, "must be relative to base"},
+    {climbs, "must not hold '..'"},
+    {is_unrepresentable, UNREPRESENTABLE},
+};
+const std::vector<ValueRule> REPLY_PATH_RULES = {
+    {starts_at_root, "must be relative to the site folder"},
+    {climbs, "must not hold '..'"},
+    {ends_with_slash, "names a folder, not a file"},
+};
+
 SiteConfig ConfigReader::read(const std::string& text)
 {
     size_t start = 0;
@@ -99,9 +170,11 @@ void ConfigReader::line(const std::string& text)
     std::string keyword, args;
     bool has_args = split_first(text, &keyword, &args);
     if (keyword == "base") {
-        base(single_argument(keyword, args, has_args, "a URL"));
+        set_once(keyword, single_argument(keyword, args, has_args, "a URL"), BASE_RULES,
+                 &base_line_, &config_.base);
     } else if (keyword == "directory") {
-        directory(single_argument(keyword, args, has_args, "a folder"));
+        set_once(keyword, single_argument(keyword, args, has_args, "a folder"), DIRECTORY_RULES,
+                 &directory_line_, &config_.directory);
     } else if (keyword == "installer") {
         if (args.empty())
             fail("'installer' needs a file");
@@ -134,40 +207,36 @@ std::string ConfigReader::single_argument(const std::string& keyword, const std:
     return args;
 }
 
-void ConfigReader::base(const std::string& url)
+void ConfigReader::check_first(const std::string& what, int first_line) const
 {
-    if (base_line_)
-        fail("'base' given twice (first on line " + std::to_string(base_line_) + ")");
-    if (url.find("://") == std::string::npos)
-        fail("base '" + url + "' is not an absolute URL (scheme://host/...)");
-    if (url.back() != '/')
-        fail("base '" + url + "' must end with '/'");
-    if (!is_representable_url(url))
-        fail("base '" + url + "' holds '|' or a control character");
-    base_line_ = line_;
-    config_.base = url;
+    if (first_line)
+        fail(what + " given twice (first on line " + std::to_string(first_line) + ")");
 }
 
-void ConfigReader::directory(const std::string& dir)
+void ConfigReader::check_rules(const std::string& what, const std::string& value,
+                               const std::vector<ValueRule>& rules) const
 {
-    if (directory_line_)
-        fail("'directory' given twice (first on line " + std::to_string(directory_line_) + ")");
-    if (dir.back() != '/')
-        fail("directory '" + dir + "' must end with '/'");
-    if (dir[0] == '/' || dir.find("://") != std::string::npos)
-        fail("directory '" + dir + "' must be relative to base");
-    if (dir.find("..") != std::string::npos)
-        fail("directory '" + dir + "' must not hold '..'");
-    if (!is_representable_url(dir))
-        fail("directory '" + dir + "' holds '|' or a control character");
-    directory_line_ = line_;
-    config_.directory = dir;
+    auto broken = std::find_if(rules.begin(), rules.end(),
+                               [&](const ValueRule& rule) { return rule.broken(value); });
+    if (broken != rules.end())
+        fail(what + " '" + value + "' " + broken->complaint);
+}
+
+// A keyword given once, whose value follows rules.
+void ConfigReader::set_once(const std::string& keyword, const std::string& value,
+                            const std::vector<ValueRule>& rules, int* first_line,
+                            std::string* field)
+{
+    check_first("'" + keyword + "'", *first_line);
+    check_rules(keyword, value, rules);
+    *first_line = line_;
+    *field = value;
 }
 
 InstallerSource ConfigReader::installer_at(const std::string& file)
 {
     InstallerSource source;
-    source.path = join_path(folder_, file);
+    source.path = (fs::path(folder_) / file).string();
     source.line = line_;
     try {
         source.size = readable_file_size(source.path);
@@ -180,9 +249,7 @@ InstallerSource ConfigReader::installer_at(const std::string& file)
 
 void ConfigReader::installer(const std::string& file)
 {
-    if (config_.installer.line)
-        fail("'installer' given twice (first on line " + std::to_string(config_.installer.line) +
-             ")");
+    check_first("'installer'", config_.installer.line);
     config_.installer = installer_at(file);
 }
 
@@ -195,9 +262,7 @@ void ConfigReader::package(const std::string& args)
     if (std::find(names.begin(), names.end(), name) == names.end())
         fail("unknown package '" + name + "' (expected a name like " + names[0] + ")");
     auto known = config_.packages.find(name);
-    if (known != config_.packages.end())
-        fail("package " + name + " given twice (first on line " +
-             std::to_string(known->second.line) + ")");
+    check_first("package " + name, known == config_.packages.end() ? 0 : known->second.line);
     config_.packages[name] = installer_at(file);
 }
 
@@ -208,37 +273,36 @@ void ConfigReader::reply(const std::string& args)
     bool has_argument = split_first(rest, &kind, &argument);
     if (path.empty() || !has_kind || kind.empty())
         fail("'reply' needs a path and a kind (direct, redirect, record or plain)");
-    if (path[0] == '/')
-        fail("reply path '" + path + "' must be relative to the site folder");
-    if (path.find("..") != std::string::npos)
-        fail("reply path '" + path + "' must not hold '..'");
-    if (path.back() == '/')
-        fail("reply path '" + path + "' names a folder, not a file");
+    check_rules("reply path", path, REPLY_PATH_RULES);
     auto known = reply_lines_.find(path);
-    if (known != reply_lines_.end())
-        fail("reply path " + path + " given twice (first on line " +
-             std::to_string(known->second) + ")");
+    check_first("reply path " + path, known == reply_lines_.end() ? 0 : known->second);
+    ReplyPage page{path, reply_kind(kind, argument, has_argument), argument, line_};
+    reply_lines_[path] = line_;
+    config_.replies.push_back(page);
+}
 
-    ReplyPage page{path, ReplyPage::DIRECT, argument, line_};
+ReplyPage::Kind ConfigReader::reply_kind(const std::string& kind, const std::string& argument,
+                                         bool has_argument)
+{
     if (kind == "direct") {
         if (has_argument)
             fail("'reply PATH direct' takes nothing more; unexpected '" + argument + "'");
-    } else if (kind == "redirect") {
+        return ReplyPage::DIRECT;
+    }
+    if (kind == "redirect") {
         if (argument.empty())
             fail("'reply PATH redirect' needs a target");
         if (argument.find(' ') != std::string::npos)
             fail("a redirect target is one word; unexpected '" +
                  argument.substr(argument.find(' ') + 1) + "'");
-        page.kind = ReplyPage::REDIRECT;
-    } else if (kind == "record" || kind == "plain") {
+        return ReplyPage::REDIRECT;
+    }
+    if (kind == "record" || kind == "plain") {
         if (!has_argument)
             fail("'reply PATH " + kind + "' needs a text (\"" + kind + " \" for an empty one)");
-        page.kind = kind == "record" ? ReplyPage::RECORD : ReplyPage::PLAIN;
-    } else {
-        fail("unknown reply kind '" + kind + "' (direct, redirect, record or plain)");
+        return kind == "record" ? ReplyPage::RECORD : ReplyPage::PLAIN;
     }
-    reply_lines_[path] = line_;
-    config_.replies.push_back(page);
+    fail("unknown reply kind '" + kind + "' (direct, redirect, record or plain)");
 }
 
 void ConfigReader::finish()
@@ -261,18 +325,21 @@ void ConfigReader::finish()
     if (config_.replies.empty())
         fail("no 'reply' line: the program would find nothing at its bootstrap URLs");
     for (const ReplyPage& page : config_.replies) {
-        if (page.kind != ReplyPage::REDIRECT)
-            continue;
-        std::string record = reply_record_of(config_, page);
-        std::string url = record.substr(record.find("sUrl=") + 5);
-        if (!is_representable_url(url))
-            fail("redirect URL '" + url + "' holds '|' or a control character", page.line);
-        if (url.size() >= URL_BUFFER_SIZE)
-            fail("redirect URL has " + std::to_string(url.size()) +
-                     " characters; the program holds at most " +
-                     std::to_string(URL_BUFFER_SIZE - 1),
-                 page.line);
+        if (page.kind == ReplyPage::REDIRECT)
+            check_redirect(page);
     }
+}
+
+// The URL must reach the program whole, in its URL buffer.
+void ConfigReader::check_redirect(const ReplyPage& page)
+{
+    std::string url = redirect_url(config_, page);
+    if (!is_representable_url(url))
+        fail("redirect URL '" + url + "' " + UNREPRESENTABLE, page.line);
+    if (url.size() >= URL_BUFFER_SIZE)
+        fail("redirect URL has " + std::to_string(url.size()) +
+                 " characters; the program holds at most " + std::to_string(URL_BUFFER_SIZE - 1),
+             page.line);
 }
 
 }  // namespace
@@ -283,16 +350,6 @@ const InstallerSource& SiteConfig::installer_of(const std::string& package) cons
     return own != packages.end() ? own->second : installer;
 }
 
-std::vector<std::string> all_package_names()
-{
-    std::vector<std::string> names;
-    for (const char* prefix : {PREFIX_REGULAR, PREFIX_SYSTEM}) {
-        for (int k = 0; k < LANGUAGE_COUNT; ++k)
-            names.push_back(std::string(prefix) + language_codes[k]);
-    }
-    return names;
-}
-
 SiteConfig parse_site_config(const std::string& text, const std::string& name,
                              const std::string& folder)
 {
@@ -301,7 +358,14 @@ SiteConfig parse_site_config(const std::string& text, const std::string& name,
 
 SiteConfig read_site_config(const std::string& path)
 {
-    return parse_site_config(read_file(path), path, parent_directory(path));
+    // Installers beside a configuration in the current folder are "./NAME".
+    std::string folder = fs::path(path).parent_path().string();
+    return parse_site_config(read_file(path), path, folder.empty() ? "." : folder);
+}
+
+std::string redirect_url(const SiteConfig& config, const ReplyPage& page)
+{
+    return lacks_scheme(page.argument) ? config.base + page.argument : page.argument;
 }
 
 std::string reply_record_of(const SiteConfig& config, const ReplyPage& page)
@@ -310,9 +374,7 @@ std::string reply_record_of(const SiteConfig& config, const ReplyPage& page)
     case ReplyPage::DIRECT:
         return "iFlag=0|sDlurl=" + config.download_dir_url();
     case ReplyPage::REDIRECT:
-        return "iFlag=1|sUrl=" + (page.argument.find("://") != std::string::npos
-                                      ? page.argument
-                                      : config.base + page.argument);
+        return "iFlag=1|sUrl=" + redirect_url(config, page);
     case ReplyPage::RECORD:
     case ReplyPage::PLAIN:
         break;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "package_names.h"
+
 // A page written at a path of the site.
 struct ReplyPage {
     enum Kind { DIRECT, REDIRECT, RECORD, PLAIN };
@@ -35,10 +37,6 @@ struct SiteConfig {
     const InstallerSource& installer_of(const std::string& package) const;
 };
 
-// The 22 package names ("p_Vandel_reg_CHT" ...), prefix by prefix in
-// language order.
-std::vector<std::string> all_package_names();
-
 // Reads a configuration from text. name is used in messages, folder to
 // resolve relative installer paths. Installers are opened to learn their
 // sizes. Throws ToolError with "name:line: " in front of every mistake.
@@ -50,6 +48,10 @@ SiteConfig read_site_config(const std::string& path);
 // What a reply page holds as the program receives it: enciphered for
 // reply records, text and LF for plain pages.
 std::string reply_page_content(const SiteConfig& config, const ReplyPage& page);
+
+// The URL a redirect page sends the program to: its target, resolved
+// against base unless it is absolute.
+std::string redirect_url(const SiteConfig& config, const ReplyPage& page);
 
 // The plain reply record of a direct or redirect page.
 std::string reply_record_of(const SiteConfig& config, const ReplyPage& page);

@@ -1,13 +1,10 @@
 #include "stamp.h"
 
-#include <errno.h>
 #include <fcntl.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <vector>
+#include <filesystem>
 
 #include "limits.h"
 #include "tag.h"
@@ -60,32 +57,6 @@ std::string program_form(const std::string& path)
     return converted;
 }
 
-void copy_prefix(int in, uint64_t length, int out, const std::string& in_name,
-                 const std::string& out_name)
-{
-    std::vector<char> chunk(1 << 16);
-    while (length > 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(length, chunk.size()));
-        ssize_t n = ::read(in, chunk.data(), want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ToolError("cannot read " + in_name + ": " +
-                            (n == 0 ? std::string("file shrank") : system_error_text()));
-        const char* p = chunk.data();
-        for (ssize_t left = n; left > 0;) {
-            ssize_t w = ::write(out, p, static_cast<size_t>(left));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                throw ToolError("cannot write " + out_name + ": " + system_error_text());
-            p += w;
-            left -= w;
-        }
-        length -= static_cast<uint64_t>(n);
-    }
-}
-
 }  // namespace
 
 std::string trailer_for(const std::string& identifier, const std::string& suffix)
@@ -120,43 +91,19 @@ void stamp_file(const std::string& in, const std::string& out, const std::string
 {
     std::string trailer = trailer_for(identifier, suffix);
     uint64_t keep = length_without_trailer(in);
-    int in_fd = ::open(in.c_str(), O_RDONLY);
-    if (in_fd < 0)
-        throw ToolError("cannot read " + in + ": " + system_error_text());
-    struct stat info;
-    mode_t mode = ::fstat(in_fd, &info) == 0 ? (info.st_mode & 07777) : 0644;
-
-    // Written beside OUT and renamed over it, so that IN may be OUT.
-    std::string target = out.empty() ? std::string() : out + ".tmp-" + std::to_string(::getpid());
-    int out_fd = out.empty() ? STDOUT_FILENO : ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (out_fd < 0) {
-        std::string reason = system_error_text();
-        ::close(in_fd);
-        throw ToolError("cannot create " + target + ": " + reason);
-    }
-    std::string out_name = out.empty() ? "standard output" : target;
-    try {
-        copy_prefix(in_fd, keep, out_fd, in, out_name);
-        if (::write(out_fd, trailer.data(), trailer.size()) != static_cast<ssize_t>(trailer.size()))
-            throw ToolError("cannot write " + out_name + ": " + system_error_text());
-    } catch (...) {
-        ::close(in_fd);
-        if (!out.empty()) {
-            ::close(out_fd);
-            ::unlink(target.c_str());
-        }
-        throw;
-    }
-    ::close(in_fd);
-    if (out.empty())
-        return;
-    ::fchmod(out_fd, mode);
-    bool closed = ::close(out_fd) == 0;
-    if (!closed || ::rename(target.c_str(), out.c_str()) != 0) {
-        std::string reason = system_error_text();
-        ::unlink(target.c_str());
-        throw ToolError("cannot write " + out + ": " + reason);
-    }
+    // A stamped program stays as runnable as the one it was made from.
+    std::error_code error;
+    std::filesystem::perms mode = std::filesystem::status(in, error).permissions();
+    if (error)
+        throw ToolError("cannot read " + in + ": " + error.message());
+    // write_output writes beside out and renames, so in may be out.
+    write_output(
+        out,
+        [&](const OutputSink& sink) {
+            copy_bytes(in, sink, keep);
+            sink.write(trailer);
+        },
+        mode);
 }
 
 bool tag_of_file(const std::string& path, std::string* tag)
@@ -170,36 +117,22 @@ bool tag_of_file(const std::string& path, std::string* tag)
     return true;
 }
 
-int stamp_command(const std::vector<std::string>& args)
+int stamp_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {"--id", "--suffix", "-o"});
-    if (parsed.help) {
-        write_output("", stamp_usage);
-        return 0;
-    }
-    if (parsed.positional.size() != 1)
-        throw UsageError("give exactly one input file");
-    if (!parsed.has("--id"))
+    if (!args.has("--id"))
         throw UsageError("--id ID is required");
-    stamp_file(parsed.positional[0], parsed.get("-o"), parsed.get("--id"), parsed.get("--suffix"));
+    stamp_file(args.positional[0], args.get("-o"), args.get("--id"), args.get("--suffix"));
     return 0;
 }
 
-int tag_command(const std::vector<std::string>& args)
+int tag_command(const ParsedArgs& args)
 {
-    ParsedArgs parsed = parse_args(args, {});
-    if (parsed.help) {
-        write_output("", tag_usage);
-        return 0;
-    }
-    if (parsed.positional.size() != 1)
-        throw UsageError("give exactly one file");
-    const std::string& path = parsed.positional[0];
+    const std::string& path = args.positional[0];
     // The program would fall back on the name of a file it cannot open;
     // here a missing file is more likely a mistyped path.
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0)
-        throw ToolError("cannot read " + path + ": " + system_error_text());
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::status(path, error)))
+        throw ToolError("cannot read " + path + ": " + error.message());
     std::string tag;
     if (!tag_of_file(path, &tag))
         throw ToolError(path + ": the program would read no tag (the path names no file)");

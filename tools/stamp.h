@@ -4,7 +4,8 @@
 #include <stdint.h>
 
 #include <string>
-#include <vector>
+
+#include "tool_support.h"
 
 extern const char stamp_usage[];
 extern const char tag_usage[];
@@ -26,5 +27,6 @@ void stamp_file(const std::string& in, const std::string& out, const std::string
 // first, then the file name. Returns false when it would read none.
 bool tag_of_file(const std::string& path, std::string* tag);
 
-int stamp_command(const std::vector<std::string>& args);
-int tag_command(const std::vector<std::string>& args);
+// The commands, with one input file as the only positional argument.
+int stamp_command(const ParsedArgs& args);
+int tag_command(const ParsedArgs& args);

@@ -2,66 +2,92 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 const size_t COPY_CHUNK = 1 << 16;
 
-// Closes a descriptor when it goes out of scope.
-struct FileDescriptor {
-    int fd;
-    explicit FileDescriptor(int d) : fd(d) {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+// Owns an open descriptor and closes it once.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { close(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    // Closes now; returns false when closing reports an error (a write that
+    // did not reach the file).
+    bool close()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
 };
 
-void write_all(int fd, const char* data, size_t size, const std::string& what)
+FileDescriptor open_for_reading(const std::string& path)
 {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
+    FileDescriptor in(::open(path.c_str(), O_RDONLY));
+    if (in.get() < 0)
+        throw ToolError("cannot read " + path + ": " + system_error_text());
+    return in;
+}
+
+// Reads the file at path, handing each piece to take: to its end, or
+// exactly length bytes.
+template <typename Take>
+void read_pieces(const std::string& path, uint64_t length, Take take)
+{
+    FileDescriptor in = open_for_reading(path);
+    std::vector<char> chunk(COPY_CHUNK);
+    while (length > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, chunk.size()));
+        ssize_t n = ::read(in.get(), chunk.data(), want);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            throw ToolError("cannot write " + what + ": " + system_error_text());
-        data += n;
-        size -= static_cast<size_t>(n);
+        if (n < 0)
+            throw ToolError("cannot read " + path + ": " + system_error_text());
+        if (n == 0 && length == WHOLE_FILE)
+            return;
+        if (n == 0)
+            throw ToolError("cannot read " + path + ": file shrank");
+        take(chunk.data(), static_cast<size_t>(n));
+        if (length != WHOLE_FILE)
+            length -= static_cast<uint64_t>(n);
     }
 }
 
-std::string temporary_beside(const std::string& path)
+// Fills a file beside path, then renames it over path.
+void replace_file(const std::string& path, const OutputFill& fill,
+                  std::optional<fs::perms> mode)
 {
-    return path + ".tmp-" + std::to_string(::getpid());
-}
-
-// Fills a file beside path through fill(fd), then renames it over path.
-template <typename Fill>
-void replace_file(const std::string& path, Fill fill)
-{
-    std::string temp = temporary_beside(path);
-    {
+    std::string temp = path + ".tmp-" + std::to_string(::getpid());
+    try {
         FileDescriptor out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-        if (out.fd < 0)
+        if (out.get() < 0)
             throw ToolError("cannot create " + temp + ": " + system_error_text());
-        try {
-            fill(out.fd, temp);
-        } catch (...) {
-            ::unlink(temp.c_str());
-            throw;
-        }
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        std::string reason = system_error_text();
+        fill(OutputSink(out.get(), temp));
+        std::error_code error;
+        if (mode)
+            fs::permissions(temp, *mode, error);
+        if (!error && (!out.close() || ::rename(temp.c_str(), path.c_str()) != 0))
+            error = std::error_code(errno, std::generic_category());
+        if (error)
+            throw ToolError("cannot write " + path + ": " + error.message());
+    } catch (...) {
         ::unlink(temp.c_str());
-        throw ToolError("cannot write " + path + ": " + reason);
+        throw;
     }
 }
 
@@ -96,113 +122,85 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
     return parsed;
 }
 
-namespace {
-
-// Reads the open file at fd to its end, handing each piece to take.
-template <typename Take>
-void read_pieces(int fd, const std::string& path, Take take)
-{
-    std::vector<char> chunk(COPY_CHUNK);
-    for (;;) {
-        ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw ToolError("cannot read " + path + ": " + system_error_text());
-        if (n == 0)
-            return;
-        take(chunk.data(), static_cast<size_t>(n));
-    }
-}
-
-}  // namespace
-
 std::string read_file(const std::string& path)
 {
-    FileDescriptor in(::open(path.c_str(), O_RDONLY));
-    if (in.fd < 0)
-        throw ToolError("cannot read " + path + ": " + system_error_text());
     std::string data;
-    read_pieces(in.fd, path, [&](const char* piece, size_t size) { data.append(piece, size); });
+    read_pieces(path, WHOLE_FILE, [&](const char* piece, size_t size) { data.append(piece, size); });
     return data;
 }
 
-void write_file(const std::string& path, const std::string& data)
+void OutputSink::write(const char* data, size_t size) const
 {
-    replace_file(path, [&](int fd, const std::string& temp) {
-        write_all(fd, data.data(), data.size(), temp);
-    });
+    while (size > 0) {
+        ssize_t n = ::write(fd_, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ToolError("cannot write " + name_ + ": " + system_error_text());
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void write_output(const std::string& path, const OutputFill& fill, std::optional<fs::perms> mode)
+{
+    if (path.empty())
+        fill(OutputSink(STDOUT_FILENO, "standard output"));
+    else
+        replace_file(path, fill, mode);
 }
 
 void write_output(const std::string& path, const std::string& data)
 {
-    if (path.empty()) {
-        write_all(STDOUT_FILENO, data.data(), data.size(), "standard output");
-        return;
-    }
-    write_file(path, data);
+    write_output(path, [&](const OutputSink& out) { out.write(data); });
 }
 
-uint64_t readable_file_size(const std::string& path)
+void copy_bytes(const std::string& from, const OutputSink& out, uint64_t length)
 {
-    FileDescriptor in(::open(path.c_str(), O_RDONLY));
-    struct stat info;
-    if (in.fd < 0 || ::fstat(in.fd, &info) != 0)
-        throw ToolError("cannot read " + path + ": " + system_error_text());
-    if (!S_ISREG(info.st_mode))
-        throw ToolError(path + " is not a regular file");
-    return static_cast<uint64_t>(info.st_size);
-}
-
-void make_directories(const std::string& path)
-{
-    if (path.empty() || path == "." || path == "/")
-        return;
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0) {
-        if (!S_ISDIR(info.st_mode))
-            throw ToolError(path + " exists and is not a folder");
-        return;
-    }
-    make_directories(parent_directory(path));
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-        throw ToolError("cannot create folder " + path + ": " + system_error_text());
+    read_pieces(from, length, [&](const char* piece, size_t size) { out.write(piece, size); });
 }
 
 void copy_file(const std::string& from, const std::string& to)
 {
-    FileDescriptor in(::open(from.c_str(), O_RDONLY));
-    if (in.fd < 0)
-        throw ToolError("cannot read " + from + ": " + system_error_text());
-    replace_file(to, [&](int out, const std::string& temp) {
-        read_pieces(in.fd, from, [&](const char* piece, size_t size) {
-            write_all(out, piece, size, temp);
-        });
-    });
+    write_output(to, [&](const OutputSink& out) { copy_bytes(from, out); });
+}
+
+uint64_t readable_file_size(const std::string& path)
+{
+    // Opened, not only looked up: a file the tool cannot read fails here.
+    open_for_reading(path);
+    std::error_code error;
+    if (!fs::is_regular_file(path, error))
+        throw ToolError(path + " is not a regular file");
+    uint64_t size = fs::file_size(path, error);
+    if (error)
+        throw ToolError("cannot read " + path + ": " + error.message());
+    return size;
+}
+
+void make_directories(const std::string& path)
+{
+    std::error_code error;
+    if (path.empty() || fs::create_directories(path, error) || !error)
+        return;
+    // Name the part of the path that stands in the way, when one does.
+    for (fs::path part = path; !part.empty() && part != part.parent_path();
+         part = part.parent_path()) {
+        std::error_code ignored;
+        if (fs::exists(part, ignored) && !fs::is_directory(part, ignored))
+            throw ToolError(part.string() + " exists and is not a folder");
+    }
+    throw ToolError("cannot create folder " + path + ": " + error.message());
 }
 
 bool hard_link(const std::string& from, const std::string& to)
 {
-    if (::unlink(to.c_str()) != 0 && errno != ENOENT)
-        throw ToolError("cannot replace " + to + ": " + system_error_text());
-    return ::link(from.c_str(), to.c_str()) == 0;
-}
-
-std::string parent_directory(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-std::string join_path(const std::string& dir, const std::string& path)
-{
-    if (path.empty() || path[0] == '/' || dir.empty())
-        return path;
-    return dir.back() == '/' ? dir + path : dir + "/" + path;
+    std::error_code error;
+    fs::remove(to, error);
+    if (error)
+        throw ToolError("cannot replace " + to + ": " + error.message());
+    fs::create_hard_link(from, to, error);
+    return !error;
 }
 
 std::string system_error_text()

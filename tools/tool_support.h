@@ -1,11 +1,16 @@
 // What every dlmtool command shares: its errors, its arguments and its files.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A failure that ends the command: the message goes to stderr, exit 1.
@@ -38,31 +43,50 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
 // The whole content of a file.
 std::string read_file(const std::string& path);
 
-// Replaces path with data: written beside it, then renamed over it, so that
-// a file hard-linked to the old one keeps its content and a reader never
-// sees half a file.
-void write_file(const std::string& path, const std::string& data);
+// Where written bytes go: standard output, or the file being written.
+class OutputSink {
+public:
+    OutputSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    void write(const char* data, size_t size) const;
+    void write(const std::string& data) const { write(data.data(), data.size()); }
+
+private:
+    int fd_;
+    std::string name_;  // for messages
+};
+
+typedef std::function<void(const OutputSink&)> OutputFill;
+
+// Every file the tool writes is written here. What fill writes goes to
+// standard output when path is empty. Otherwise it goes into a file beside
+// path, renamed over path once complete, so that a file hard-linked to the
+// old one keeps its content and a reader never sees half a file; when fill
+// throws, nothing is left. A new file gets the permission bits mode, or
+// without one the usual 0644 less the umask.
+void write_output(const std::string& path, const OutputFill& fill,
+                  std::optional<std::filesystem::perms> mode = std::nullopt);
 
 // Writes data to path, or to standard output when path is empty.
 void write_output(const std::string& path, const std::string& data);
 
-// Size of a regular file that can be opened for reading.
-uint64_t readable_file_size(const std::string& path);
+const uint64_t WHOLE_FILE = UINT64_MAX;
 
-// Creates a folder and its parents; existing ones are fine.
-void make_directories(const std::string& path);
+// Writes the file at from to out: all of it, or exactly its first length
+// bytes (a file that has fewer is an error).
+void copy_bytes(const std::string& from, const OutputSink& out, uint64_t length = WHOLE_FILE);
 
 // Copies a file (through a file beside to, renamed over it).
 void copy_file(const std::string& from, const std::string& to);
 
+// Size of a regular file that can be opened for reading.
+uint64_t readable_file_size(const std::string& path);
+
+// Creates a folder and its parents; existing ones are fine, and so is the
+// empty path (the current folder).
+void make_directories(const std::string& path);
+
 // Makes to another name of from, replacing to. Returns false when the file
 // system cannot do it (to is then absent).
 bool hard_link(const std::string& from, const std::string& to);
-
-// "a/b/c.txt" -> "a/b"; "c.txt" -> ".".
-std::string parent_directory(const std::string& path);
-
-// Joins two paths with one '/'; an absolute second path stands alone.
-std::string join_path(const std::string& dir, const std::string& path);
 
 std::string system_error_text();  // strerror(errno)

@@ -100,4 +100,19 @@ TEST(PackageNames, NamesThatDoNotFitChangeNeitherBuffer)
     }
 }
 
+TEST(PackageNames, AFileNameThatDoesNotFitIsLeftEmpty)
+{
+    // Both names have 20 bytes; with the terminator they need 21.
+    for (size_t size : {size_t{20}, size_t{21}}) {
+        SCOPED_TRACE(size);
+        bool fits = size == 21;
+        char manifest[32] = "untouched";
+        char installer[32] = "untouched";
+        EXPECT_EQ(make_manifest_name(PREFIX_SYSTEM, "ENG", manifest, size), fits ? 1 : 0);
+        EXPECT_EQ(make_installer_name(PREFIX_SYSTEM, "ENG", installer, size), fits ? 1 : 0);
+        EXPECT_STREQ(manifest, fits ? "p_Vandel_sys_ENG.ENG" : "");
+        EXPECT_STREQ(installer, fits ? "p_Vandel_sys_ENG.exe" : "");
+    }
+}
+
 }  // namespace

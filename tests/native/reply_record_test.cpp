@@ -41,6 +41,11 @@ TEST(ReplyRecord, IntegerFields)
         {"iFlag=-3", true, -3},
         {"iFlag=-", true, 0},
         {"iFlag=--4", true, 0},
+        // The manifest's size line may start with white space or '+'; a
+        // reply's integer field may not.
+        {"iFlag=+5", false, 0},
+        {"iFlag= 5", false, 0},
+        {"iFlag=\t5", false, 0},
         {"iFlag=2147483647", true, 2147483647},
         {"iFlag=-2147483648", true, -2147483647 - 1},
         // Outside the 32-bit range: malformed, not wrapped.

@@ -194,6 +194,20 @@ def other_commands(tool, work):
         proc = tool.run(*(command + ["--help"]))
         check(proc.returncode == 0 and proc.stdout.startswith(b"usage: dlmtool")
               and not proc.stderr, "%s --help" % " ".join(["dlmtool"] + command))
+    # A count of arguments a command does not take: exit 2, why, its usage.
+    for words, rest, why in ((["encipher"], ["a", "b"], "takes at most one input file"),
+                             (["manifest"], ["x"], "unexpected argument x"),
+                             (["stamp"], [], "give exactly one input file"),
+                             (["tag"], ["a", "b"], "give exactly one file"),
+                             (["site", "build"], ["c"],
+                              "give a configuration file and an output folder"),
+                             (["site", "check"], ["a", "b", "c"], "give one or two bootstrap URLs")):
+        proc = tool.run(*(words + rest))
+        err = proc.stderr.decode()
+        check(proc.returncode == 2 and not proc.stdout
+              and err.startswith("dlmtool %s: %s\nusage: dlmtool %s" % (" ".join(words), why,
+                                                                        " ".join(words))),
+              "dlmtool %s refuses %d arguments" % (" ".join(words), len(rest)), err)
     # Every byte value through a file and back, against standard input.
     plain = os.path.join(work, "plain.bin")
     write(plain, bytes(range(256)) * 2)

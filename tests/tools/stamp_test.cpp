@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "scratch_dir.h"
@@ -63,6 +64,23 @@ TEST(Stamp, ReplacesAnExistingTrailerInsteadOfAppending)
     stamp_file(twice, twice, "NEW3", "x");
     EXPECT_EQ(file_content(twice).size(), PROGRAM.size() + TRAILER_SIZE);
     EXPECT_EQ(tag_read(twice), "NEW3_x");
+}
+
+TEST(Stamp, KeepsThePermissionsAndLeavesOtherNamesOfTheOutputAlone)
+{
+    ScratchDir dir;
+    std::string in = dir.write("plain.exe", PROGRAM);
+    const std::filesystem::perms runnable = std::filesystem::perms::owner_all |
+                                            std::filesystem::perms::group_read |
+                                            std::filesystem::perms::group_exec;
+    std::filesystem::permissions(in, runnable);
+    std::string out = dir.write("out.exe", "an older program");
+    std::string other = dir / "other-name.exe";
+    std::filesystem::create_hard_link(out, other);
+    stamp_file(in, out, "ID", "");
+    EXPECT_EQ(std::filesystem::status(out).permissions(), runnable);
+    EXPECT_EQ(tag_read(out), "ID");
+    EXPECT_EQ(file_content(other), "an older program");
 }
 
 TEST(Stamp, KeepsBytesThatOnlyLookLikeATrailer)
