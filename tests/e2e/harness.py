@@ -187,7 +187,8 @@ http {
 
 class TestServer:
     """The test web server of the Windows-side tests, on the site port, for
-    scenarios that need a server that misbehaves."""
+    scenarios that need a server that misbehaves. As a context manager it
+    runs for the body of the with statement, stopped however that ends."""
     SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server",
                           "test_server.py")
 
@@ -211,6 +212,13 @@ class TestServer:
     def stop(self):
         subprocess.run([sys.executable, self.SCRIPT, "stop", "--port-file", self.port_file],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc_info):
+        self.stop()
 
 
 class ProgramRun:
