@@ -40,9 +40,12 @@ class Paths:
 
 
 def wine_env(paths, extra=None):
-    env = dict(os.environ)
+    # Only the display comes from the caller (the suite's own Xvfb); wine's
+    # settings and the locale are the scenario's.
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("WINE") and k not in ("LC_ALL", "LANGUAGE")}
     env.update({"WINEPREFIX": paths.prefix, "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "mscoree,mshtml="})
+                "WINEDLLOVERRIDES": "mscoree,mshtml=", "LANG": "C.UTF-8"})
     if extra:
         env.update(extra)
     return env
