@@ -8,9 +8,9 @@
 #include <stdlib.h>
 #include <wininet.h>
 
-// Traits: the type of the handle, its empty value and how it is released;
-// release is given the empty value too and must then do nothing harmful
-// (those of the system do nothing for it but fail).
+// Traits: the type of the handle, its empty value and close, which closes,
+// deletes or frees it. close is given the empty value too and must then do
+// no harm (the system's calls merely fail for a null handle).
 template <typename Traits>
 class Owner {
 public:
@@ -35,7 +35,7 @@ public:
     // Releases the handle held and takes another (or none).
     void reset(Handle handle = Traits::empty())
     {
-        Traits::release(handle_);
+        Traits::close(handle_);
         handle_ = handle;
     }
 
@@ -54,7 +54,7 @@ private:
 struct InternetHandleTraits {
     typedef HINTERNET Handle;
     static Handle empty() { return nullptr; }
-    static void release(Handle handle) { InternetCloseHandle(handle); }
+    static void close(Handle handle) { InternetCloseHandle(handle); }
 };
 
 // A kernel object: an event, a thread, a mutex.
@@ -62,7 +62,7 @@ struct KernelHandleTraits {
     typedef HANDLE Handle;
     static Handle empty() { return nullptr; }
     // A debugger may stop at CloseHandle(nullptr).
-    static void release(Handle handle)
+    static void close(Handle handle)
     {
         if (handle)
             CloseHandle(handle);
@@ -74,7 +74,7 @@ struct CrtFileTraits {
     typedef int Handle;
     static Handle empty() { return -1; }
     // The runtime may treat _close(-1) as a fatal invalid parameter.
-    static void release(Handle fd)
+    static void close(Handle fd)
     {
         if (fd != -1)
             _close(fd);
@@ -86,21 +86,21 @@ struct CrtFileTraits {
 struct GdiObjectTraits {
     typedef HGDIOBJ Handle;
     static Handle empty() { return nullptr; }
-    static void release(Handle object) { DeleteObject(object); }
+    static void close(Handle object) { DeleteObject(object); }
 };
 
 // A memory device context (CreateCompatibleDC).
 struct MemoryDcTraits {
     typedef HDC Handle;
     static Handle empty() { return nullptr; }
-    static void release(Handle dc) { DeleteDC(dc); }
+    static void close(Handle dc) { DeleteDC(dc); }
 };
 
 // A block from malloc.
 struct HeapBlockTraits {
     typedef void* Handle;
     static Handle empty() { return nullptr; }
-    static void release(Handle block) { free(block); }
+    static void close(Handle block) { free(block); }
 };
 
 typedef Owner<InternetHandleTraits> InternetHandle;
