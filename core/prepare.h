@@ -12,8 +12,8 @@ enum PrepareOutcome {
 };
 
 struct PrepareSources {
-    char* bootstrap_1;        // enciphered, deciphered in place
-    char* bootstrap_2;
+    const char* bootstrap_1;  // enciphered
+    const char* bootstrap_2;
     const char* system_dir;   // null when it could not be obtained
     PageFetcher fetcher;
     VersionReader versions;

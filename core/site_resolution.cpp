@@ -6,7 +6,6 @@
 #include "cipher.h"
 #include "limits.h"
 #include "reply_record.h"
-#include "text.h"
 
 namespace {
 
@@ -42,8 +41,8 @@ int32_t run_chain(char* url, char* reply, const PageFetcher& fetcher)
 
 }  // namespace
 
-int resolve_download_site(char** url_buffer, char** reply_buffer, char* bootstrap_1,
-                          char* bootstrap_2, const PageFetcher& fetcher)
+int resolve_download_site(char** url_buffer, char** reply_buffer, const char* bootstrap_1,
+                          const char* bootstrap_2, const PageFetcher& fetcher)
 {
     *url_buffer = static_cast<char*>(malloc(URL_BUFFER_SIZE));
     *reply_buffer = static_cast<char*>(malloc(REPLY_BLOCK_SIZE));
@@ -54,10 +53,10 @@ int resolve_download_site(char** url_buffer, char** reply_buffer, char* bootstra
     url[0] = '\0';
     reply[0] = '\0';
 
-    char* bootstraps[2] = {decipher_text(bootstrap_1), decipher_text(bootstrap_2)};
+    const char* bootstraps[2] = {bootstrap_1, bootstrap_2};
     int32_t verdict = -1;
-    for (char* bootstrap : bootstraps) {
-        copy_text(url, URL_BUFFER_SIZE, bootstrap);
+    for (const char* bootstrap : bootstraps) {
+        decipher_into(bootstrap, url, URL_BUFFER_SIZE);
         verdict = run_chain(url, reply, fetcher);
         if (verdict == 0)
             break;

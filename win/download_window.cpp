@@ -1,26 +1,38 @@
-#include <stdlib.h>
+#include "download_window.h"
+
 #include <string.h>
 
-#include "app.h"
+#include "distribution_tag.h"
+#include "ids.h"
+#include "launch.h"
+#include "limits.h"
+#include "owners.h"
+#include "prepare_download.h"
+#include "program_constants.h"
+#include "progress_paint.h"
+#include "run_state.h"
+#include "status_box.h"
+#include "ticker_tick.h"
 
 namespace {
 
-void deselect_status(HWND dialog)
+// The status box shows no selection and is told it has no focus.
+void settle_status(HWND dialog)
 {
     PostMessageA(GetDlgItem(dialog, IDC_STATUS), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+    park_focus(dialog);
 }
 
 INT_PTR on_init(HWND dialog)
 {
     char tag[TAG_BUFFER_SIZE];
     memset(tag, 0, sizeof tag);
-    if (read_distribution_tag(tag))
+    if (read_distribution_tag(tag, sizeof tag))
         record_distribution_tag(tag);
     SetWindowTextA(dialog, get_string_text(IDS_TITLE));
     run_state.status_box = GetDlgItem(dialog, IDC_STATUS);
     show_status(IDS_INITIALIZING);
-    deselect_status(dialog);
-    park_focus(dialog);
+    settle_status(dialog);
     PostMessageA(dialog, UM_BEGIN, 0, 0);
     return 1;  // the platform focuses the status box
 }
@@ -31,7 +43,7 @@ INT_PTR on_done(HWND dialog, WPARAM wparam)
         KillTimer(dialog, static_cast<UINT_PTR>(run_state.ticker_timer));
     if (LOWORD(wparam) == 1)
         return launch_installer(dialog) ? 0 : 1;
-    show_error(dialog, static_cast<HWND>(run_state.status_box), IDS_ERR_NETWORK);
+    show_error(dialog, IDS_ERR_NETWORK);
     return 1;
 }
 
@@ -45,8 +57,7 @@ INT_PTR on_system_command(HWND dialog, WPARAM wparam)
         return 1;
     case SC_RESTORE:
         ShowWindow(dialog, SW_RESTORE);
-        deselect_status(dialog);
-        park_focus(dialog);
+        settle_status(dialog);
         return 1;
     }
     return 0;
@@ -54,13 +65,11 @@ INT_PTR on_system_command(HWND dialog, WPARAM wparam)
 
 void on_destroy()
 {
-    // The worker may still run; it uses none of what is released here.
-    if (run_state.url_buffer)
-        free(run_state.url_buffer);
-    if (run_state.reply_buffer)
-        free(run_state.reply_buffer);
-    if (run_state.progress_bitmap)
-        DeleteObject(static_cast<HGDIOBJ>(run_state.progress_bitmap));
+    // The run state only points at what the window held; owners release it
+    // here. The worker may still run; it uses none of it.
+    HeapBlock url(run_state.url_buffer);
+    HeapBlock reply(run_state.reply_buffer);
+    GdiObject bitmap(static_cast<HGDIOBJ>(run_state.progress_bitmap));
 }
 
 }  // namespace

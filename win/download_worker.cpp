@@ -1,13 +1,16 @@
-#include "app.h"
-#include "internet_session.h"
+#include "download_worker.h"
 
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <mmsystem.h>
 #include <process.h>
 #include <sys/stat.h>
-#include <wininet.h>
 
+#include "internet_session.h"
+#include "owners.h"
+#include "program_constants.h"
+#include "run_state.h"
 #include "transfer.h"
 
 namespace {
@@ -30,14 +33,21 @@ const DWORD STALL_LIMIT_MS = 30000;
 const DWORD WATCH_PERIOD_MS = 500;
 
 struct WorkerContext {
+    HWND window;
     HINTERNET url;
     int file;
-    HWND window;
     HANDLE stop_watching;
     volatile LONG last_read_end;  // GetTickCount() when the last read ended
     volatile LONG gave_up;        // the watchdog closed the request
     volatile LONG done_posted;    // UM_DONE went out, from either thread
 };
+
+// Posts UM_DONE unless the other thread already did.
+void post_done_once(WorkerContext* worker, int ok)
+{
+    if (InterlockedExchange(&worker->done_posted, 1) == 0)
+        post_done(worker->window, ok);
+}
 
 unsigned __stdcall watch_reads(void* argument)
 {
@@ -46,9 +56,9 @@ unsigned __stdcall watch_reads(void* argument)
         DWORD quiet = GetTickCount() - static_cast<DWORD>(worker->last_read_end);
         if (quiet >= STALL_LIMIT_MS) {
             InterlockedExchange(&worker->gave_up, 1);
-            if (InterlockedExchange(&worker->done_posted, 1) == 0)
-                post_done(worker->window, 0);
-            InternetCloseHandle(worker->url);
+            post_done_once(worker, 0);
+            // The request is closed here; the worker gives its own claim up.
+            InternetHandle closing(worker->url);
             break;
         }
     }
@@ -90,64 +100,66 @@ int64_t announced_length(HINTERNET url)
     return length;
 }
 
-void post_done_and_end(HWND window, int ok)
-{
-    post_done(window, ok);
-    _endthread();
-}
-
 char chunk[CHUNK_SIZE];
 
-}  // namespace
-
-void __cdecl download_worker(void* window_handle)
+// Runs the transfer loop over the open request and file, under the
+// watchdog when its thread can start. Returns the success flag.
+int watched_transfer(WorkerContext& context)
 {
-    HWND window = static_cast<HWND>(window_handle);
-    if (!join_installer_url(run_state.download_url, sizeof run_state.download_url,
-                            run_state.installer_name))
-        post_done_and_end(window, 0);
-
-    int file = _open(INSTALLER_FILE_NAME, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
-                     _S_IREAD | _S_IWRITE);
-    if (file == -1)
-        post_done_and_end(window, 0);
-    HINTERNET session = open_internet_session();
-    if (!session) {
-        _close(file);
-        post_done_and_end(window, 0);
-    }
-    HINTERNET url = InternetOpenUrlA(session, run_state.download_url, nullptr, 0,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!url) {
-        _close(file);
-        InternetCloseHandle(session);
-        post_done_and_end(window, 0);
-    }
-
+    KernelHandle stop_watching(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    context.stop_watching = stop_watching.get();
+    context.last_read_end = static_cast<LONG>(GetTickCount());
+    KernelHandle watcher;
+    if (stop_watching)
+        watcher.reset(reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, watch_reads, &context, 0, nullptr)));
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
     timeBeginPeriod(1);
-    WorkerContext context = {url, file, window, CreateEventA(nullptr, TRUE, FALSE, nullptr),
-                             static_cast<LONG>(GetTickCount()), 0, 0};
-    HANDLE watcher = nullptr;
-    if (context.stop_watching)
-        watcher = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, watch_reads, &context, 0,
-                                                          nullptr));
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
-    int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(url));
+    int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(context.url));
     timeEndPeriod(1);
     if (watcher) {
-        SetEvent(context.stop_watching);
-        WaitForSingleObject(watcher, INFINITE);
-        CloseHandle(watcher);
+        SetEvent(stop_watching.get());
+        WaitForSingleObject(watcher.get(), INFINITE);
     }
-    if (context.stop_watching)
-        CloseHandle(context.stop_watching);
+    return ok;
+}
 
-    _close(file);
-    if (!context.gave_up)
-        InternetCloseHandle(url);
-    InternetCloseHandle(session);
-    if (InterlockedExchange(&context.done_posted, 1) == 0)
-        post_done(window, ok);
+// The download itself: the installer file, then the request, then the
+// transfer. Returns 1 when the whole body was written.
+int download_installer(WorkerContext& context)
+{
+    if (!join_installer_url(run_state.download_url, sizeof run_state.download_url,
+                            run_state.installer_name))
+        return 0;
+    CrtFile file(_open(INSTALLER_FILE_NAME, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
+                       _S_IREAD | _S_IWRITE));
+    if (!file)
+        return 0;
+    InternetHandle session(open_internet_session());
+    if (!session)
+        return 0;
+    InternetHandle url(open_url(session.get(), run_state.download_url));
+    if (!url)
+        return 0;
+    context.url = url.get();
+    context.file = file.get();
+    int ok = watched_transfer(context);
+    // The watchdog, ended by now, closed the request when it gave up.
+    if (context.gave_up)
+        url.release();
+    return ok;
+}
+
+}  // namespace
+
+void __cdecl download_worker(void* window)
+{
+    // The request, the file and the watchdog's event are filled in as the
+    // download opens them.
+    WorkerContext context = {};
+    context.window = static_cast<HWND>(window);
+    int ok = download_installer(context);
+    post_done_once(&context, ok);
 }

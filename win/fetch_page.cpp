@@ -1,7 +1,8 @@
-#include "app.h"
-#include "internet_session.h"
+#include "prepare_download.h"
 
-#include <wininet.h>
+#include "internet_session.h"
+#include "limits.h"
+#include "owners.h"
 
 // Fetches one URL into reply (REPLY_BLOCK_SIZE bytes) with a fresh session,
 // one read and no cache. The block has one byte beyond the read, so even a
@@ -9,19 +10,14 @@
 int fetch_page(void*, const char* url, char* reply)
 {
     reply[0] = '\0';
-    HINTERNET session = open_internet_session();
+    InternetHandle session(open_internet_session());
     if (!session)
         return 0;
-    HINTERNET request = InternetOpenUrlA(session, url, nullptr, 0,
-                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!request) {
-        InternetCloseHandle(session);
+    InternetHandle request(open_url(session.get(), url));
+    if (!request)
         return 0;
-    }
     DWORD count = 0;
-    BOOL ok = InternetReadFile(request, reply, REPLY_BUFFER_SIZE, &count);
-    InternetCloseHandle(request);
-    InternetCloseHandle(session);
+    BOOL ok = InternetReadFile(request.get(), reply, REPLY_BUFFER_SIZE, &count);
     if (count > REPLY_BUFFER_SIZE)
         count = 0;
     reply[count] = '\0';

@@ -1,6 +1,6 @@
 #include "internet_session.h"
 
-#include "app.h"
+const char AGENT_NAME[] = "Polvex Download Manager";
 
 namespace {
 
@@ -22,4 +22,10 @@ HINTERNET open_internet_session()
         InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
     }
     return session;
+}
+
+HINTERNET open_url(HINTERNET session, const char* url)
+{
+    return InternetOpenUrlA(session, url, nullptr, 0,
+                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
 }

@@ -1,5 +1,8 @@
-#include "app.h"
+#include "language_chooser.h"
+
+#include "ids.h"
 #include "language.h"
+#include "run_state.h"
 
 namespace {
 

@@ -1,10 +1,15 @@
-#include "app.h"
+#include "launch.h"
 
 #include <shellapi.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "ids.h"
+#include "limits.h"
+#include "program_constants.h"
 #include "registry_key.h"
+#include "run_state.h"
+#include "status_box.h"
 #include "text.h"
 #include "uninstall.h"
 
@@ -47,7 +52,7 @@ int launch_installer(HWND dialog)
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
     if (!start_installer()) {
-        show_error(dialog, static_cast<HWND>(run_state.status_box), IDS_ERR_LAUNCH);
+        show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }
     retire_previous_installation();
@@ -61,7 +66,7 @@ void retire_previous_installation()
     if (!copy_text(command, sizeof command, UNINSTALL_KEY_PATH))
         return;
     RegistryKey key;
-    if (!key.open(HKEY_LOCAL_MACHINE, command))
+    if (!key.open(HKEY_LOCAL_MACHINE, command, KEY_QUERY_VALUE))
         return;
     key.query_string(command, sizeof command, UNINSTALL_VALUE_NAME);
     if (command[0] == '\0')

@@ -1,6 +1,7 @@
-#include "app.h"
-
+#include <windows.h>
 #include <math.h>
+
+#include "run.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int)
 {

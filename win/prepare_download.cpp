@@ -1,7 +1,15 @@
+#include "prepare_download.h"
+
 #include <process.h>
 
-#include "app.h"
+#include "download_worker.h"
+#include "ids.h"
+#include "limits.h"
 #include "prepare.h"
+#include "program_constants.h"
+#include "run_state.h"
+#include "status_box.h"
+#include "stored_texts.h"
 
 int prepare_download(HWND dialog)
 {
@@ -15,20 +23,19 @@ int prepare_download(HWND dialog)
     sources.fetcher = PageFetcher{fetch_page, nullptr};
     sources.versions = VersionReader{read_file_version, nullptr};
 
-    HWND status = static_cast<HWND>(run_state.status_box);
     switch (prepare_download_steps(run_state, sources)) {
     case PREPARE_CONNECT_FAILED:
-        show_error(dialog, status, IDS_ERR_CONNECT);
+        show_error(dialog, IDS_ERR_CONNECT);
         return 1;
     case PREPARE_PARSE_FAILED:
-        show_error(dialog, status, IDS_ERR_PARSE);
+        show_error(dialog, IDS_ERR_PARSE);
         return 1;
     case PREPARE_READY:
         break;
     }
     // Without a worker no UM_DONE would ever come.
     if (_beginthread(download_worker, 0, dialog) == static_cast<uintptr_t>(-1)) {
-        show_error(dialog, status, IDS_ERR_NETWORK);
+        show_error(dialog, IDS_ERR_NETWORK);
         return 1;
     }
     run_state.ticker_timer =

@@ -1,5 +1,9 @@
-#include "app.h"
+#include "progress_paint.h"
+
+#include "ids.h"
+#include "owners.h"
 #include "progress.h"
+#include "run_state.h"
 
 namespace {
 
@@ -13,13 +17,31 @@ int drawn_blocks = -1;
 // Fills the first picture of the bitmap with the button face.
 void fill_background(HDC memory_dc, HBITMAP bitmap, int width, int height)
 {
-    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    GdiObject face(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
     SelectObject(memory_dc, GetStockObject(NULL_PEN));
     SelectObject(memory_dc, bitmap);
-    SelectObject(memory_dc, face);
+    SelectObject(memory_dc, face.get());
     Rectangle(memory_dc, 0, 0, width, height);
     SelectObject(memory_dc, GetStockObject(NULL_BRUSH));
-    DeleteObject(face);
+}
+
+// A memory device context compatible with the control's; on the first paint
+// it also makes the bitmap, filled and handed to the control. The control's
+// own device context is held only meanwhile.
+HDC open_memory_dc(HWND control, int width, int height)
+{
+    WindowDc control_dc(control);
+    HDC memory_dc = CreateCompatibleDC(control_dc.get());
+    if (!run_state.progress_bitmap) {
+        HBITMAP bitmap = CreateCompatibleBitmap(control_dc.get(), width, height);
+        run_state.progress_bitmap = bitmap;
+        drawn_blocks = -1;
+        if (bitmap) {
+            fill_background(memory_dc, bitmap, width, height);
+            PostMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+        }
+    }
+    return memory_dc;
 }
 
 int blocks_to_show(int width)
@@ -30,15 +52,39 @@ int blocks_to_show(int width)
 
 void draw_blocks(HDC memory_dc, int count, int height, int width)
 {
-    HBRUSH navy = CreateSolidBrush(BLOCK_COLOUR);
-    SelectObject(memory_dc, navy);
+    GdiObject navy(CreateSolidBrush(BLOCK_COLOUR));
+    SelectObject(memory_dc, navy.get());
     SelectObject(memory_dc, GetStockObject(NULL_PEN));
     for (int i = 0; i < count; ++i) {
         ProgressRect r = progress_block_rect(i, width, height);
         Rectangle(memory_dc, r.left, r.top, r.right, r.bottom);
     }
     SelectObject(memory_dc, GetStockObject(NULL_BRUSH));
-    DeleteObject(navy);
+}
+
+// Paints blocks and frames into the bitmap, made on the first paint.
+// Returns 0 when there is no bitmap to paint.
+int paint_bitmap(HWND control, int width, int height, int blocks)
+{
+    // Declared first, so that it is deleted after the device context it is
+    // selected into.
+    GdiObject face_pen;
+    MemoryDc memory_dc(open_memory_dc(control, width, height));
+    if (!run_state.progress_bitmap)
+        return 0;
+
+    SelectObject(memory_dc.get(), static_cast<HBITMAP>(run_state.progress_bitmap));
+    draw_blocks(memory_dc.get(), blocks, height, width);
+    drawn_blocks = blocks;
+
+    // The frames go over the blocks, covering any part at column W - 2 or beyond.
+    SelectObject(memory_dc.get(), GetStockObject(BLACK_PEN));
+    SelectObject(memory_dc.get(), GetStockObject(NULL_BRUSH));
+    Rectangle(memory_dc.get(), 0, 0, width, height);
+    face_pen.reset(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE)));
+    SelectObject(memory_dc.get(), face_pen.get());
+    Rectangle(memory_dc.get(), 1, 1, width - 1, height - 1);
+    return 1;
 }
 
 }  // namespace
@@ -56,36 +102,6 @@ void draw_progress(HWND control, int width, int height)
     int blocks = blocks_to_show(width);
     if (run_state.progress_bitmap && blocks == drawn_blocks)
         return;
-    HDC control_dc = GetDC(control);
-    HDC memory_dc = CreateCompatibleDC(control_dc);
-    if (!run_state.progress_bitmap) {
-        HBITMAP bitmap = CreateCompatibleBitmap(control_dc, width, height);
-        run_state.progress_bitmap = bitmap;
-        drawn_blocks = -1;
-        if (bitmap) {
-            fill_background(memory_dc, bitmap, width, height);
-            PostMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
-        }
-    }
-    ReleaseDC(control, control_dc);
-    if (!run_state.progress_bitmap) {
-        DeleteDC(memory_dc);
-        return;
-    }
-
-    SelectObject(memory_dc, static_cast<HBITMAP>(run_state.progress_bitmap));
-    draw_blocks(memory_dc, blocks, height, width);
-    drawn_blocks = blocks;
-
-    // The frames go over the blocks, covering any part at column W - 2 or beyond.
-    SelectObject(memory_dc, GetStockObject(BLACK_PEN));
-    SelectObject(memory_dc, GetStockObject(NULL_BRUSH));
-    Rectangle(memory_dc, 0, 0, width, height);
-    HPEN face_pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNFACE));
-    SelectObject(memory_dc, face_pen);
-    Rectangle(memory_dc, 1, 1, width - 1, height - 1);
-
-    DeleteDC(memory_dc);
-    DeleteObject(face_pen);
-    InvalidateRect(control, nullptr, FALSE);
+    if (paint_bitmap(control, width, height, blocks))
+        InvalidateRect(control, nullptr, FALSE);
 }

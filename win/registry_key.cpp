@@ -1,15 +1,18 @@
 #include "registry_key.h"
 
-int RegistryKey::create(HKEY root, const char* path)
+int RegistryKey::create(HKEY root, const char* path, REGSAM access)
 {
     close();
-    return RegCreateKeyA(root, path, &key_) == ERROR_SUCCESS ? 1 : 0;
+    return RegCreateKeyExA(root, path, 0, nullptr, 0, access, nullptr, &key_, nullptr) ==
+                   ERROR_SUCCESS
+               ? 1
+               : 0;
 }
 
-int RegistryKey::open(HKEY root, const char* path)
+int RegistryKey::open(HKEY root, const char* path, REGSAM access)
 {
     close();
-    return RegOpenKeyA(root, path, &key_) == ERROR_SUCCESS ? 1 : 0;
+    return RegOpenKeyExA(root, path, 0, access, &key_) == ERROR_SUCCESS ? 1 : 0;
 }
 
 int RegistryKey::set_string(const char* text, const char* value_name)

@@ -9,10 +9,11 @@ public:
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    // Opens the subkey, creating it and missing keys on its path.
-    int create(HKEY root, const char* path);
-    // Opens an existing subkey.
-    int open(HKEY root, const char* path);
+    // Opens the subkey for access (KEY_SET_VALUE, ...), creating it and
+    // missing keys on its path.
+    int create(HKEY root, const char* path, REGSAM access);
+    // Opens an existing subkey for access (KEY_QUERY_VALUE, ...).
+    int open(HKEY root, const char* path, REGSAM access);
     // Stores text, with its terminator, as a REG_SZ value.
     int set_string(const char* text, const char* value_name);
     // Reads a value into dest (dest_size bytes). A value that does not fit

@@ -1,6 +1,11 @@
-#include "app.h"
+#include "run.h"
 
-const char AGENT_NAME[] = "Polvex Download Manager";
+#include "download_window.h"
+#include "language_chooser.h"
+#include "owners.h"
+#include "program_constants.h"
+#include "run_state.h"
+
 const char INSTALLER_FILE_NAME[] = "pinstall.exe";
 
 int run_polvex(HINSTANCE instance, HINSTANCE previous_instance)
@@ -9,16 +14,12 @@ int run_polvex(HINSTANCE instance, HINSTANCE previous_instance)
         return 0;
     // Two runs at once would both truncate and write the installer file:
     // a second copy leaves quietly while the first one runs.
-    HANDLE running = CreateMutexA(nullptr, FALSE, "PolvexDownloadManagerRun");
-    if (running && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(running);
+    KernelHandle running(CreateMutexA(nullptr, FALSE, "PolvexDownloadManagerRun"));
+    if (running && GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
-    }
     reset_run_state(run_state);
     run_state.app_instance = instance;
     if (DialogBoxParamA(instance, "LANGCHOOSER", nullptr, language_chooser_proc, 0) != 0)
         DialogBoxParamA(instance, "MANAGER", nullptr, download_window_proc, 0);
-    if (running)
-        CloseHandle(running);
     return 0;
 }

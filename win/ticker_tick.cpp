@@ -1,6 +1,10 @@
+#include "ticker_tick.h"
+
 #include <string.h>
 
-#include "app.h"
+#include "limits.h"
+#include "run_state.h"
+#include "status_box.h"
 #include "ticker.h"
 
 namespace {

@@ -1,6 +1,8 @@
+#include "prepare_download.h"
+
 #include <stdlib.h>
 
-#include "app.h"
+#include "owners.h"
 
 int read_file_version(void*, const char* path, int* major, int* minor)
 {
@@ -8,18 +10,17 @@ int read_file_version(void*, const char* path, int* major, int* minor)
     DWORD size = GetFileVersionInfoSizeA(path, &handle);
     if (size == 0)
         return 0;
-    void* block = malloc(size);
+    HeapBlock block(malloc(size));
     if (!block)
         return 0;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT info_size = 0;
-    int ok = GetFileVersionInfoA(path, 0, size, block) &&
-             VerQueryValueA(block, "\\", reinterpret_cast<void**>(&info), &info_size) && info &&
-             info_size >= sizeof *info;
+    int ok = GetFileVersionInfoA(path, 0, size, block.get()) &&
+             VerQueryValueA(block.get(), "\\", reinterpret_cast<void**>(&info), &info_size) &&
+             info && info_size >= sizeof *info;
     if (ok) {
         *major = HIWORD(info->dwFileVersionMS);
         *minor = LOWORD(info->dwFileVersionMS);
     }
-    free(block);
     return ok;
 }

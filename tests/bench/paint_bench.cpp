@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <windows.h>
 
-#include "app.h"
+#include "download_window.h"
+#include "ids.h"
+#include "program_constants.h"
+#include "run_state.h"
 #include "bench_clock.h"
 
 namespace {

@@ -54,10 +54,32 @@ TEST(Cipher, ReplyWithoutBufferIsLeftAlone)
 
 TEST(Cipher, DecipheringTwiceSpoilsTheText)
 {
-    // Each stored text is deciphered exactly once per run for this reason.
+    // So the stored texts are never deciphered in place: each use deciphers
+    // a copy (decipher_into).
     std::string text = encipher("http://127.0.0.1/");
     decipher_text(&text[0]);
     EXPECT_EQ(text, "http://127.0.0.1/");
     decipher_text(&text[0]);
     EXPECT_NE(text, "http://127.0.0.1/");
+}
+
+TEST(Cipher, DecipherIntoFillsABufferThatFitsOnly)
+{
+    const std::string plain = "http://127.0.0.1/";
+    const std::string text = encipher(plain);
+    const struct {
+        size_t size;
+        int result;
+        const char* expected;
+    } cases[] = {{plain.size() + 1, 1, plain.c_str()}, {plain.size(), 0, ""}, {1, 0, ""}};
+    for (const auto& c : cases) {
+        std::string buffer(c.size + 1, 'G');
+        EXPECT_EQ(decipher_into(text.c_str(), &buffer[0], c.size), c.result) << c.size;
+        EXPECT_STREQ(buffer.c_str(), c.expected) << c.size;
+        EXPECT_EQ(buffer[c.size], 'G') << "written past the buffer of " << c.size;
+    }
+    char untouched = 'G';
+    EXPECT_EQ(decipher_into(text.c_str(), &untouched, 0), 0);
+    EXPECT_EQ(untouched, 'G');
+    EXPECT_EQ(text, encipher(plain)) << "the enciphered text is left as it was";
 }

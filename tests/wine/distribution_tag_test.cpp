@@ -1,16 +1,18 @@
 // The distribution tag: read from the running executable, recorded as the
 // default value of the build's tag key (DLM_TAG_KEY) in HKEY_LOCAL_MACHINE.
-// The key's name is stored enciphered and deciphered once per run; these
-// tests give it back its start value before each record, and the
-// *Process tests run a helper program, a run of its own each time. They hold
-// the CTest lock of the program's keys and put the key back as it was.
+// The key's name is stored enciphered and deciphered into a buffer at each
+// record, so records may follow one another in one run; the *Process tests
+// run a helper program, a run of its own each time. They hold the CTest
+// lock of the program's keys and put the key back as it was.
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 
-#include "app.h"
 #include "cipher.h"
+#include "distribution_tag.h"
+#include "limits.h"
+#include "stored_texts.h"
 #include "tag.h"
 #include "test_settings.h"
 #include "test_support.h"
@@ -27,12 +29,11 @@ TEST(StoredTexts, DecipherToTheBuildSettings)
         {stored_bootstrap_url_1, POLVEX_TEST_BOOTSTRAP_URL_1},
         {stored_bootstrap_url_2, POLVEX_TEST_BOOTSTRAP_URL_2},
     };
-    reset_program_state();
     for (const auto& c : cases) {
-        std::string copy = c.stored;
-        EXPECT_NE(copy, c.plain) << "stored in plain text";
-        decipher_text(&copy[0]);
-        EXPECT_EQ(copy, c.plain);
+        EXPECT_STRNE(c.stored, c.plain) << "stored in plain text";
+        char plain[URL_BUFFER_SIZE];
+        ASSERT_EQ(decipher_into(c.stored, plain, sizeof plain), 1);
+        EXPECT_STREQ(plain, c.plain);
     }
 }
 
@@ -41,7 +42,7 @@ TEST(DistributionTag, TestBinaryHasTheEmptyTag)
     // No trailer, and the name does not begin with "polvex".
     char tag[TAG_BUFFER_SIZE];
     memset(tag, 'x', sizeof tag);
-    EXPECT_EQ(read_distribution_tag(tag), 1);
+    EXPECT_EQ(read_distribution_tag(tag, sizeof tag), 1);
     EXPECT_STREQ(tag, "");
 }
 
@@ -58,20 +59,22 @@ TEST_F(DistributionTagRecord, TagIsTheDefaultValueWithItsTerminator)
         SCOPED_TRACE(tag);
         // A run starts from a missing key.
         delete_key_tree(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY);
-        reset_program_state();
         EXPECT_EQ(record_distribution_tag(tag), 1);
         RawValue value = read_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "");
         ASSERT_TRUE(value.found);
         EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
         EXPECT_EQ(value.data, std::string(tag, strlen(tag) + 1));
     }
+    // Each record deciphered a copy: the stored path is still enciphered.
+    char path[TAG_KEY_PATH_SIZE];
+    ASSERT_EQ(decipher_into(stored_tag_key_path, path, sizeof path), 1);
+    EXPECT_STREQ(path, POLVEX_TEST_TAG_KEY);
 }
 
 TEST_F(DistributionTagRecord, RecordReplacesAnEarlierTag)
 {
     ASSERT_TRUE(write_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "", REG_SZ,
                                 "an earlier, longer tag", 23));
-    reset_program_state();
     EXPECT_EQ(record_distribution_tag("new"), 1);
     EXPECT_EQ(read_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "").data,
               std::string("new", 4));

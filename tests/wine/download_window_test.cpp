@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
+#include "download_window.h"
+#include "ids.h"
+#include "program_constants.h"
 #include "progress.h"
+#include "run_state.h"
 #include "test_settings.h"
 #include "test_support.h"
 #include "uninstall.h"
@@ -61,7 +64,7 @@ protected:
 
     void SetUp() override
     {
-        reset_program_state();
+        start_run_state();
         ASSERT_TRUE(write_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "", REG_SZ, "stale",
                                     6));
         dialog = CreateDialogParamA(GetModuleHandleA(nullptr), "MANAGER", nullptr,

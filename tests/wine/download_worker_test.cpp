@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
+#include "download_worker.h"
+#include "internet_session.h"
+#include "limits.h"
+#include "program_constants.h"
+#include "run_state.h"
 #include "test_support.h"
 
 namespace {
@@ -124,7 +128,7 @@ protected:
                                        "polvex_test_server)";
         prefix = test_case_prefix();
         ASSERT_TRUE(server.reset(prefix));
-        reset_program_state();
+        start_run_state();
         set_download(server.url(prefix + "dl/"), INSTALLER_NAME);
     }
 
@@ -214,7 +218,7 @@ TEST_F(DownloadWorker, WholeBodyIsStoredByteForByte)
         SCOPED_TRACE(c.name);
         std::string body = pattern_bytes(c.size, static_cast<unsigned>(c.size));
         serve(body, c.status, c.mode, c.extra);
-        reset_program_state();
+        start_run_state();
         set_download(server.url(prefix + "dl/"), INSTALLER_NAME);
         Receiver receiver;
         ASSERT_NE(_beginthread(download_worker, 0, receiver.window()),

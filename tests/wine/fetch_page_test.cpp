@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
+#include "internet_session.h"
+#include "limits.h"
+#include "prepare_download.h"
 #include "test_support.h"
 
 namespace {

@@ -16,6 +16,8 @@ const DWORD DEST_SIZE = 1040;  // the uninstall command's buffer
 const size_t GUARD_SIZE = 64;
 const char FILL = 'x';
 const char GUARD = 'G';
+// For the tests that read back through the key they wrote with.
+const REGSAM READ_WRITE = KEY_SET_VALUE | KEY_QUERY_VALUE;
 
 // The handle a RegistryKey holds: the class holds nothing else.
 HKEY held_handle(const RegistryKey& key)
@@ -76,12 +78,12 @@ TEST_F(RegistryKeyTest, CreateMakesTheWholePathAndOpenFindsIt)
 {
     std::string nested = path + "\\one\\two";
     RegistryKey key;
-    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, nested.c_str()), 0);
+    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, nested.c_str(), KEY_QUERY_VALUE), 0);
     EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, nested.c_str()));
-    EXPECT_EQ(key.create(HKEY_LOCAL_MACHINE, nested.c_str()), 1);
+    EXPECT_EQ(key.create(HKEY_LOCAL_MACHINE, nested.c_str(), KEY_SET_VALUE), 1);
     EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, nested.c_str()));
     key.close();
-    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, nested.c_str()), 1);
+    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, nested.c_str(), KEY_QUERY_VALUE), 1);
 }
 
 TEST_F(RegistryKeyTest, SetStringStoresTheTextWithItsTerminator)
@@ -89,7 +91,7 @@ TEST_F(RegistryKeyTest, SetStringStoresTheTextWithItsTerminator)
     const char* texts[] = {"", "x", "C:\\Program Files\\Polvex\\uninst.exe /S",
                            "tag_with_suffix"};
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_SET_VALUE), 1);
     for (const char* text : texts) {
         EXPECT_EQ(key.set_string(text, "Value"), 1) << text;
         RawValue raw = read_raw_value(HKEY_LOCAL_MACHINE, path.c_str(), "Value");
@@ -106,20 +108,22 @@ TEST_F(RegistryKeyTest, SetStringStoresTheTextWithItsTerminator)
 TEST_F(RegistryKeyTest, QueryStringReadsWhatSetStringStored)
 {
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_SET_VALUE), 1);
     ASSERT_EQ(key.set_string("\"C:\\Polvex\\uninst.exe\" /S", "UninstallString"), 1);
     RegistryKey reader;
-    ASSERT_EQ(reader.open(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(reader.open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_QUERY_VALUE), 1);
     Destination dest;
     EXPECT_EQ(reader.query_string(dest.data(), DEST_SIZE, "UninstallString"), 1);
     EXPECT_STREQ(dest.data(), "\"C:\\Polvex\\uninst.exe\" /S");
     EXPECT_TRUE(dest.guard_intact());
+    // Opened for reading only, as the uninstall entry is: it cannot be written.
+    EXPECT_EQ(reader.set_string("changed", "UninstallString"), 0);
 }
 
 TEST_F(RegistryKeyTest, MissingValueGivesZeroAndEmptyDestination)
 {
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), READ_WRITE), 1);
     Destination dest;
     EXPECT_EQ(key.query_string(dest.data(), DEST_SIZE, "Nothing"), 0);
     EXPECT_EQ(dest.data()[0], '\0');
@@ -150,7 +154,7 @@ TEST_F(RegistryKeyTest, ValueIsReadTerminatedOrRefusedWhenItDoesNotFit)
         {2000, false, 0},
     };
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), READ_WRITE), 1);
     for (const StoredCase& c : cases) {
         std::string text(c.text_length, 'a');
         for (size_t i = 0; i < text.size(); ++i)
@@ -173,7 +177,7 @@ TEST_F(RegistryKeyTest, ValueIsReadTerminatedOrRefusedWhenItDoesNotFit)
 TEST_F(RegistryKeyTest, ZeroSizedDestinationIsNeverWritten)
 {
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), READ_WRITE), 1);
     store("V", std::string("abc", 4));
     char dest[4] = {FILL, FILL, FILL, FILL};
     EXPECT_EQ(key.query_string(dest, 0, "V"), 0);
@@ -192,7 +196,7 @@ TEST_F(RegistryKeyTest, KeyNeverOpenedReadsNothingAndWritesNothing)
 TEST_F(RegistryKeyTest, CloseReleasesTheHandleAndIsSafeTwice)
 {
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_SET_VALUE), 1);
     HKEY handle = held_handle(key);
     ASSERT_TRUE(handle_is_open(handle));
     key.close();
@@ -211,13 +215,13 @@ TEST_F(RegistryKeyTest, CloseReleasesTheHandleAndIsSafeTwice)
 TEST_F(RegistryKeyTest, OpeningAgainClosesTheFormerKey)
 {
     RegistryKey key;
-    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_SET_VALUE), 1);
     HKEY first = held_handle(key);
-    ASSERT_EQ(key.open(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+    ASSERT_EQ(key.open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_QUERY_VALUE), 1);
     EXPECT_FALSE(handle_is_open(first) && held_handle(key) != first);
     // A failed open leaves no key open either.
     HKEY second = held_handle(key);
-    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, (path + "\\missing").c_str()), 0);
+    EXPECT_EQ(key.open(HKEY_LOCAL_MACHINE, (path + "\\missing").c_str(), KEY_QUERY_VALUE), 0);
     EXPECT_FALSE(handle_is_open(second) && held_handle(key) != second);
     EXPECT_EQ(key.set_string("nowhere", "V"), 0);
 }
@@ -227,7 +231,7 @@ TEST_F(RegistryKeyTest, DestructorClosesTheKey)
     HKEY handle;
     {
         RegistryKey key;
-        ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str()), 1);
+        ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_SET_VALUE), 1);
         handle = held_handle(key);
         ASSERT_TRUE(handle_is_open(handle));
     }

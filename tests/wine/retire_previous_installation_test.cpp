@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "app.h"
+#include "launch.h"
+#include "limits.h"
 #include "test_support.h"
 #include "uninstall.h"
 
@@ -20,7 +21,6 @@ protected:
     }
     void SetUp() override
     {
-        reset_program_state();
         delete_key_tree(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH);
         app = scratch / "App";
         ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));

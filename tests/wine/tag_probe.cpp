@@ -5,13 +5,14 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app.h"
+#include "distribution_tag.h"
+#include "limits.h"
 
 int main()
 {
     char tag[TAG_BUFFER_SIZE];
     memset(tag, 'x', sizeof tag);
-    int read = read_distribution_tag(tag);
+    int read = read_distribution_tag(tag, sizeof tag);
     if (read)
         record_distribution_tag(tag);
     printf("%s\n", tag);

@@ -5,21 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app.h"
+#include "run_state.h"
 #include "test_settings.h"
 
 namespace {
-
-// The stored texts as the program starts with them, taken before any test
-// runs (they are constant-initialised, so this dynamic copy sees them so).
-const std::string start_tag_key_path = stored_tag_key_path;
-const std::string start_bootstrap_url_1 = stored_bootstrap_url_1;
-const std::string start_bootstrap_url_2 = stored_bootstrap_url_2;
-
-void restore_text(char* stored, const std::string& start)
-{
-    memcpy(stored, start.c_str(), start.size() + 1);
-}
 
 std::string windows_path(const std::string& path)
 {
@@ -192,13 +181,10 @@ std::string test_case_prefix()
     return "/" + name + "/";
 }
 
-void reset_program_state()
+void start_run_state()
 {
     reset_run_state(run_state);
     run_state.app_instance = GetModuleHandleA(nullptr);
-    restore_text(stored_tag_key_path, start_tag_key_path);
-    restore_text(stored_bootstrap_url_1, start_bootstrap_url_1);
-    restore_text(stored_bootstrap_url_2, start_bootstrap_url_2);
 }
 
 RawValue read_raw_value(HKEY root, const char* path, const char* name)

@@ -1,5 +1,5 @@
 // What the Windows-side tests share: scratch folders, the registry, the
-// program's start state, files and the test web server.
+// run state at start, files and the test web server.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -43,9 +43,8 @@ std::string pattern_bytes(size_t size, unsigned seed = 1);
 std::string test_case_prefix();
 
 // Sets the run state as the entry point does (the process's module as the
-// application instance) and gives the stored enciphered texts back their
-// start value, so that code deciphering them once per run may run again.
-void reset_program_state();
+// application instance).
+void start_run_state();
 
 // A registry value as stored, raw.
 struct RawValue {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app.h"
+#include "prepare_download.h"
 #include "test_support.h"
 
 namespace {

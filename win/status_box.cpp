@@ -1,4 +1,7 @@
-#include "app.h"
+#include "status_box.h"
+
+#include "ids.h"
+#include "run_state.h"
 
 const char* get_string_text(UINT id)
 {
@@ -13,9 +16,9 @@ void show_status(UINT id)
     SetWindowTextA(static_cast<HWND>(run_state.status_box), get_string_text(id));
 }
 
-void show_error(HWND dialog, HWND text_window, UINT id)
+void show_error(HWND dialog, UINT id)
 {
-    SetWindowTextA(text_window, get_string_text(id));
+    show_status(id);
     HWND ok_button = GetDlgItem(dialog, IDOK);
     ShowWindow(ok_button, SW_SHOW);
     SetFocus(ok_button);
