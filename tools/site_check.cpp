@@ -92,27 +92,19 @@ struct ChainRecorder {
     }
 };
 
-// A text the resolution deciphers in place: the URL enciphered, in a
-// buffer of its own.
-std::vector<char> enciphered_copy(const std::string& url)
-{
-    std::string enciphered = encipher(url);
-    std::vector<char> buffer(enciphered.begin(), enciphered.end());
-    buffer.push_back('\0');
-    return buffer;
-}
 
 // Runs the program's site resolution. Returns false when it finds no
 // download directory.
 bool resolve(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
              std::ostream& out, std::string* directory)
 {
-    std::vector<char> first = enciphered_copy(bootstrap_1);
-    std::vector<char> second = enciphered_copy(bootstrap_2);
+    // The resolution takes the bootstrap URLs as the program stores them.
+    std::string first = encipher(bootstrap_1);
+    std::string second = encipher(bootstrap_2);
     ChainRecorder recorder{web, {}};
     char* url_buffer = nullptr;
     char* reply_buffer = nullptr;
-    int found = resolve_download_site(&url_buffer, &reply_buffer, first.data(), second.data(),
+    int found = resolve_download_site(&url_buffer, &reply_buffer, first.c_str(), second.c_str(),
                                       recorder.fetcher());
     if (found)
         *directory = url_buffer;
