@@ -1,17 +1,15 @@
 #include <windows.h>
-#include <math.h>
 
 #include "run.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int)
+// The program's own entry point, in place of the runtime's start-up code:
+// msvcrt.dll initialises itself when it is loaded, the program has no
+// global objects to construct and reads no arguments or environment, and
+// the process exit code is always 0. Half of the runtime's start-up code
+// served a console, arguments and atexit lists this program never uses.
+// The loader gives the entry point a stack aligned to 4 bytes only.
+extern "C" __attribute__((force_align_arg_pointer)) void __stdcall polvex_entry()
 {
-    return run_polvex(instance, previous_instance);
-}
-
-// The runtime's own handler of math errors prints to a console that this
-// program does not have, and brings its texts and printf along; the program
-// does no floating-point math, so it keeps the default result instead.
-extern "C" int __cdecl _matherr(struct _exception*)
-{
-    return 0;
+    run_polvex(GetModuleHandleA(nullptr), nullptr);
+    ExitProcess(0);
 }
