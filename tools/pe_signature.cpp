@@ -104,7 +104,8 @@ std::string read_entry(const std::string& image, SignedImage* layout)
     DerItem blob;
     size_t blob_at = layout->table_at + CERTIFICATE_HEADER_SIZE;
     if (!read_der_item(image, blob_at, image.size(), &blob) || blob.tag != DER_SEQUENCE)
-        return "the certificate entry does not start with a DER signature";
+        return "the certificate entry holds no DER signature that fits its " +
+               std::to_string(entry - CERTIFICATE_HEADER_SIZE) + " bytes after the header";
     if (blob.end() > layout->table_at + entry)
         return "the signature (" + std::to_string(blob.end() - blob_at) +
                " bytes) does not fit its certificate entry (" +
