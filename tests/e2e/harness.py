@@ -40,9 +40,12 @@ class Paths:
 
 
 def wine_env(paths, extra=None):
-    env = dict(os.environ)
+    # Only the display comes from the caller (the suite's own Xvfb); wine's
+    # settings and the locale are the scenario's.
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("WINE") and k not in ("LC_ALL", "LANGUAGE")}
     env.update({"WINEPREFIX": paths.prefix, "WINEDEBUG": "-all",
-                "WINEDLLOVERRIDES": "mscoree,mshtml="})
+                "WINEDLLOVERRIDES": "mscoree,mshtml=", "LANG": "C.UTF-8"})
     if extra:
         env.update(extra)
     return env
@@ -187,7 +190,8 @@ http {
 
 class TestServer:
     """The test web server of the Windows-side tests, on the site port, for
-    scenarios that need a server that misbehaves."""
+    scenarios that need a server that misbehaves. As a context manager it
+    runs for the body of the with statement, stopped however that ends."""
     SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server",
                           "test_server.py")
 
@@ -211,6 +215,13 @@ class TestServer:
     def stop(self):
         subprocess.run([sys.executable, self.SCRIPT, "stop", "--port-file", self.port_file],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc_info):
+        self.stop()
 
 
 class ProgramRun:

@@ -7,6 +7,7 @@ the OK button), the files in its scratch folder, the registry and the exit
 code. Run one scenario with --scenario NAME, or all of them. The last line
 reads "N passed, M failed"."""
 import argparse
+import contextlib
 import filecmp
 import os
 import shutil
@@ -303,24 +304,6 @@ def scenario_installer_missing(ctx):
     check(b"404" in body and b"<html>" in body.lower(), "the error page was not stored")
 
 
-def scenario_dropped_connection(ctx):
-    # A server that announces 3 MiB of installer and closes after 64 KiB.
-    server = h.TestServer(ctx.root)
-    server.start()
-    try:
-        reply = subprocess.run([ctx.paths.dlmtool, "reply", "iFlag=0",
-                                "sDlurl=http://127.0.0.1:%d/dl/" % h.SITE_PORT],
-                               capture_output=True, check=True).stdout
-        server.set("/dlm/primary.txt", reply)
-        server.set("/dl/p_Vandel_sys_ENG.ENG", b"3145728\n" + "\n".join(NEWS).encode() + b"\n")
-        server.set("/dl/p_Vandel_sys_ENG.exe", b"M" * 65536, mode="short", length=3145728)
-        run = ctx.start()
-        ctx.choose()
-        ctx.expect_error(run, h.TEXT_NETWORK, shot="network-error")
-    finally:
-        server.stop()
-
-
 def scenario_tags(ctx):
     d = ctx.driver
     site = ctx.build_site()
@@ -391,6 +374,7 @@ def scenario_second_copy(ctx):
 
 SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
+ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
 SMALL_INSTALLER = b"MZ" + b"\0" * 998
 
 
@@ -399,23 +383,23 @@ def enciphered(ctx, text):
                           capture_output=True, check=True).stdout
 
 
-def hostile_server(ctx, reply, manifest=b"1000\nHostile test\n", installer=SMALL_INSTALLER,
-                   **installer_options):
-    """The test web server on the site port, with reply as the first
-    bootstrap reply (the second bootstrap URL gets a 404 page), and the
-    English package."""
-    server = h.TestServer(ctx.root)
-    server.start()
-    server.set("/dlm/primary.txt", enciphered(ctx, reply))
-    server.set("/dl/p_Vandel_sys_ENG.ENG", manifest)
-    server.set("/dl/p_Vandel_sys_ENG.exe", installer, **installer_options)
-    return server
+@contextlib.contextmanager
+def hostile_server(ctx, reply=ANSWER, manifest=b"1000\nHostile test\n",
+                   installer=SMALL_INSTALLER, **installer_options):
+    """The test web server on the site port for the body of a with
+    statement, with reply as the first bootstrap reply (the second bootstrap
+    URL gets a 404 page), and the English package."""
+    with h.TestServer(ctx.root) as server:
+        server.set("/dlm/primary.txt", enciphered(ctx, reply))
+        server.set("/dl/p_Vandel_sys_ENG.ENG", manifest)
+        server.set("/dl/p_Vandel_sys_ENG.exe", installer, **installer_options)
+        yield server
 
 
-def run_to_error(ctx, text, scratch=None, seconds=60):
+def run_to_error(ctx, text, scratch=None, seconds=60, shot=None):
     run = ctx.start(scratch=scratch)
     ctx.choose()
-    ctx.expect_error(run, text, seconds=seconds)
+    ctx.expect_error(run, text, shot=shot, seconds=seconds)
     return run
 
 
@@ -424,11 +408,17 @@ def check_wrote_at_most_installer(run):
     check(not extra, "wrote %r" % sorted(extra))
 
 
+def scenario_dropped_connection(ctx):
+    # A server that announces 3 MiB of installer and closes after 64 KiB.
+    with hostile_server(ctx, manifest=b"3145728\n" + "\n".join(NEWS).encode() + b"\n",
+                        installer=b"M" * 65536, mode="short", length=3145728):
+        run_to_error(ctx, h.TEXT_NETWORK, shot="network-error")
+
+
 def scenario_hostile_long_replies(ctx):
     # 30000 bytes with the fields at the front: read as its first 22000.
     record = "iFlag=0|sDlurl=%s|pad=" % DIRECTORY
-    server = hostile_server(ctx, record + "y" * (30000 - len(record)))
-    try:
+    with hostile_server(ctx, record + "y" * (30000 - len(record))) as server:
         run = ctx.start()
         ctx.choose()
         code = run.exit_code(timeout=60)
@@ -437,11 +427,9 @@ def scenario_hostile_long_replies(ctx):
             check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
         # 30000 bytes with the fields past the first 22000: no answer.
         pad = "pad=" + "y" * 22100 + "|"
-        server.set("/dlm/primary.txt", enciphered(ctx, pad + "iFlag=0|sDlurl=" + DIRECTORY))
+        server.set("/dlm/primary.txt", enciphered(ctx, pad + ANSWER))
         run = run_to_error(ctx, h.TEXT_CONNECT)
         check(not os.path.exists(run.file("pinstall.exe")), "an installer was fetched")
-    finally:
-        server.stop()
 
 
 def scenario_hostile_reply_fields(ctx):
@@ -454,8 +442,7 @@ def scenario_hostile_reply_fields(ctx):
         ("iFlag 99999999999", "iFlag=99999999999|sDlurl=" + DIRECTORY),
         ("iFlag -2147483649", "iFlag=-2147483649|sDlurl=" + DIRECTORY),
     ]
-    server = hostile_server(ctx, "iFlag=1")
-    try:
+    with hostile_server(ctx, "iFlag=1") as server:
         for what, reply in cases:
             server.set("/dlm/primary.txt", enciphered(ctx, reply))
             try:
@@ -464,17 +451,12 @@ def scenario_hostile_reply_fields(ctx):
                 raise Failure("%s: %s" % (what, e))
             check(not os.path.exists(run.file("pinstall.exe")), what + ": an installer was fetched")
             check_wrote_at_most_installer(run)
-    finally:
-        server.stop()
 
 
 def scenario_hostile_manifest_size(ctx):
-    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, manifest=b"99999999999\nnews\n")
-    try:
+    with hostile_server(ctx, manifest=b"99999999999\nnews\n"):
         run = run_to_error(ctx, h.TEXT_PARSE)
         check(not os.path.exists(run.file("pinstall.exe")), "an installer was fetched")
-    finally:
-        server.stop()
 
 
 # How long a download that stalls may take to end with the network error:
@@ -484,42 +466,35 @@ STALL_SECONDS = 90
 
 def scenario_hostile_stalled_body(ctx):
     # 64 KiB of 128 KiB, then nothing, with the connection left open.
-    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, installer=b"M" * 131072,
-                            mode="slow", chunk=65536, delay_ms=900000)
-    try:
+    with hostile_server(ctx, installer=b"M" * 131072, mode="slow", chunk=65536,
+                        delay_ms=900000):
         started = time.time()
         run = run_to_error(ctx, h.TEXT_NETWORK, seconds=STALL_SECONDS)
         print("the stalled download ended with the network error after %.0f s"
               % (time.time() - started))
         check(os.path.getsize(run.file("pinstall.exe")) == 65536, "not the part received")
         check_wrote_at_most_installer(run)
-    finally:
-        server.stop()
 
 
 def scenario_hostile_empty_installer(ctx):
-    server = hostile_server(ctx, "iFlag=0|sDlurl=" + DIRECTORY, installer=b"")
-    try:
+    with hostile_server(ctx, installer=b""):
         run = run_to_error(ctx, h.TEXT_LAUNCH)
         check(os.path.getsize(run.file("pinstall.exe")) == 0, "pinstall.exe is not empty")
         check_wrote_at_most_installer(run)
+
+
+@contextlib.contextmanager
+def tmpfs(path, options):
+    """A small tmpfs as a scratch folder, for the body of a with statement."""
+    os.makedirs(path, exist_ok=True)
+    proc = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path],
+                          capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise Failure("cannot mount a tmpfs here (root needed): " + proc.stderr.strip())
+    try:
+        yield path
     finally:
-        server.stop()
-
-
-class Mount:
-    """A small tmpfs as a scratch folder."""
-
-    def __init__(self, path, options):
-        self.path = path
-        os.makedirs(path, exist_ok=True)
-        proc = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", path],
-                              capture_output=True, text=True)
-        if proc.returncode != 0:
-            raise Failure("cannot mount a tmpfs here (root needed): " + proc.stderr.strip())
-
-    def close(self):
-        subprocess.run(["umount", "-l", self.path], capture_output=True)
+        subprocess.run(["umount", "-l", path], capture_output=True)
 
 
 def scenario_fault_full_disk(ctx):
@@ -528,26 +503,20 @@ def scenario_fault_full_disk(ctx):
         f.write(b"M" * (1024 * 1024))
     site = ctx.build_site(installer=big)
     ctx.serve(site)
-    mount = Mount(os.path.join(ctx.root, "full"), "size=256k")
-    try:
-        run = run_to_error(ctx, h.TEXT_NETWORK, scratch=mount.path)
+    with tmpfs(os.path.join(ctx.root, "full"), "size=256k") as scratch:
+        run = run_to_error(ctx, h.TEXT_NETWORK, scratch=scratch)
         size = os.path.getsize(run.file("pinstall.exe"))
         check(0 < size < 1024 * 1024, "partial file of %d bytes" % size)
         check_wrote_at_most_installer(run)
-    finally:
-        mount.close()
 
 
 def scenario_fault_read_only(ctx):
     site = ctx.build_site()
     ctx.serve(site)
-    mount = Mount(os.path.join(ctx.root, "read-only"), "ro,size=64k")
-    try:
-        run = run_to_error(ctx, h.TEXT_NETWORK, scratch=mount.path)
-        check(os.listdir(mount.path) == [], "wrote %r" % os.listdir(mount.path))
+    with tmpfs(os.path.join(ctx.root, "read-only"), "ro,size=64k") as scratch:
+        run_to_error(ctx, h.TEXT_NETWORK, scratch=scratch)
+        check(os.listdir(scratch) == [], "wrote %r" % os.listdir(scratch))
         check(not any(p.endswith(".exe") for p in ctx.asked()), "the installer was asked for")
-    finally:
-        mount.close()
 
 
 SCENARIOS = {

@@ -1,9 +1,23 @@
-// Reply record reading written out directly from the record's rules, over
+// The reply record read another way than the program reads it, over
 // std::string, for the targets to compare the program's readers with.
+//
+// The program searches the text for the name. Here the text is cut at every
+// '|' into pieces instead; a piece is a field when its leading run of ASCII
+// letters and digits (its name, possibly empty) is followed by '=', and the
+// field's value runs from after that '=' to the end of the piece. Then:
+// - a name of letters and digits only is the first field of that name, so a
+//   name inside a value, a longer name or another case never matches;
+// - the empty name is never found (a piece "=v" is a field without a name);
+// - a name that holds another character is found only when its first such
+//   character is '=': written A=R (A letters and digits, maybe empty), it
+//   finds the first field named A whose value, read on past any '|', starts
+//   with R and '='; "a=b" finds "b=c" in "a=b=c". Any other character, as
+//   in "s_url", means it is never found.
 #pragma once
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 namespace reference {
 
@@ -12,45 +26,82 @@ inline bool is_alnum(char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Offset of the named field's value in text, or npos. The first occurrence
-// of the name that starts the text or follows a '|' and is followed by '='
-// decides; from its start every letter and digit is passed over, and only
-// an '=' reached that way opens a value.
-inline size_t find_field(const std::string& text, const std::string& name)
+struct Field {
+    std::string name;
+    size_t value_at;  // offset of the value's first byte in the text
+    std::string value;
+};
+
+// The fields of the record, in order.
+inline std::vector<Field> fields(const std::string& text)
+{
+    std::vector<Field> found;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find('|', start);
+        std::string piece = text.substr(start, end == std::string::npos ? end : end - start);
+        size_t name_end = 0;
+        while (name_end < piece.size() && is_alnum(piece[name_end]))
+            ++name_end;
+        if (name_end < piece.size() && piece[name_end] == '=')
+            found.push_back({piece.substr(0, name_end), start + name_end + 1,
+                             piece.substr(name_end + 1)});
+        if (end == std::string::npos)
+            return found;
+        start = end + 1;
+    }
+}
+
+// The field that a lookup of name finds, or null.
+inline const Field* lookup(const std::vector<Field>& record, const std::string& text,
+                           const std::string& name)
 {
     if (name.empty())
-        return std::string::npos;
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        bool starts_field = at == 0 || text[at - 1] == '|';
-        if (!starts_field || at + name.size() >= text.size() || text[at + name.size()] != '=')
-            continue;
-        size_t p = at;
-        while (p < text.size() && is_alnum(text[p]))
-            ++p;
-        return p < text.size() && text[p] == '=' ? p + 1 : std::string::npos;
+        return nullptr;
+    size_t other = 0;
+    while (other < name.size() && is_alnum(name[other]))
+        ++other;
+    if (other < name.size() && name[other] != '=')
+        return nullptr;
+    std::string field_name = name.substr(0, other);
+    // Empty for a plain name: then any value will do.
+    std::string value_opening = other < name.size() ? name.substr(other + 1) + "=" : "";
+    for (const Field& field : record) {
+        if (field.name == field_name &&
+            text.compare(field.value_at, value_opening.size(), value_opening) == 0)
+            return &field;
     }
-    return std::string::npos;
+    return nullptr;
 }
 
-// The raw value at offset: up to the next '|' or the end.
-inline std::string raw_value(const std::string& text, size_t offset)
+// Offset of the named field's value in text, or npos.
+inline size_t find_field(const std::string& text, const std::string& name)
 {
-    size_t end = text.find('|', offset);
-    return text.substr(offset, end == std::string::npos ? std::string::npos : end - offset);
+    std::vector<Field> record = fields(text);
+    const Field* field = lookup(record, text, name);
+    return field ? field->value_at : std::string::npos;
 }
 
-// An integer field: digits and '-' only, read as atoi reads it, inside the
-// signed 32-bit range.
+// The value of the field found, up to the next '|', or false.
+inline bool raw_field(const std::string& text, const std::string& name, std::string* value)
+{
+    std::vector<Field> record = fields(text);
+    const Field* field = lookup(record, text, name);
+    if (!field)
+        return false;
+    *value = field->value;
+    return true;
+}
+
+// An integer field: digits and '-' only, read as atoi reads it (an optional
+// '-', then the digits before any further '-'), inside the signed 32-bit
+// range. The first field found decides, malformed or not.
 inline bool int_field(const std::string& text, const std::string& name, int32_t* value)
 {
-    size_t offset = find_field(text, name);
-    if (offset == std::string::npos)
+    std::string raw;
+    if (!raw_field(text, name, &raw))
         return false;
-    std::string raw = raw_value(text, offset);
-    size_t after = offset + raw.size();
     if (raw.find_first_not_of("0123456789-") != std::string::npos)
-        return false;
-    if (after < text.size() && text[after] != '|')
         return false;
     bool negative = !raw.empty() && raw[0] == '-';
     size_t digits_start = negative ? 1 : 0;
@@ -73,11 +124,11 @@ inline bool int_field(const std::string& text, const std::string& name, int32_t*
 // A string field's value with every LF written as CR LF.
 inline bool string_field(const std::string& text, const std::string& name, std::string* value)
 {
-    size_t offset = find_field(text, name);
-    if (offset == std::string::npos)
+    std::string raw;
+    if (!raw_field(text, name, &raw))
         return false;
     std::string expanded;
-    for (char c : raw_value(text, offset)) {
+    for (char c : raw) {
         if (c == '\n')
             expanded += '\r';
         expanded += c;

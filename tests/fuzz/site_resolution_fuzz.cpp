@@ -15,7 +15,8 @@
 // redirection bound each; every URL asked is a terminated text inside the
 // URL buffer; on success the URL buffer holds a terminated text shorter
 // than the buffer; and the result, the URLs asked and the directory found
-// are those that the resolution rules give for the same replies.
+// are those that the table of outcomes, one reply at a time, gives for the
+// same replies.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -105,42 +106,87 @@ struct Outcome {
     std::vector<std::string> asked;
 };
 
-// The resolution rules applied to the plain replies.
+// What one reply leads to, by the resolution's table of outcomes. A reply
+// without a well-formed iFlag ends the chain without an answer whatever
+// else it holds; otherwise the row of iFlag being 0 or not, sUrl and sDlurl
+// being present decides. A value whose copy (each LF as CR LF, with the
+// terminator) does not fit the URL buffer counts as absent.
+enum class Step { NO_ANSWER, ASK_NEXT, DIRECTORY, FAIL_AT_ONCE };
+enum class Has { NO, YES, ANY };
+
+struct Row {
+    Has flag_zero;
+    Has next_url;
+    Has directory;
+    Step step;
+};
+
+const Row OUTCOMES[] = {
+    // iFlag 0  sUrl      sDlurl
+    {Has::YES, Has::YES, Has::YES, Step::DIRECTORY},
+    {Has::YES, Has::NO, Has::YES, Step::DIRECTORY},
+    {Has::YES, Has::YES, Has::NO, Step::ASK_NEXT},
+    {Has::YES, Has::NO, Has::NO, Step::FAIL_AT_ONCE},  // the second bootstrap is not asked
+    {Has::NO, Has::YES, Has::ANY, Step::ASK_NEXT},
+    {Has::NO, Has::NO, Has::ANY, Step::NO_ANSWER},
+};
+
+bool matches(Has column, bool value)
+{
+    return column == Has::ANY || (column == Has::YES) == value;
+}
+
+bool usable_url(const std::string& reply, const char* name, std::string* value)
+{
+    return reference::string_field(reply, name, value) && value->size() + 1 <= URL_BUFFER_SIZE;
+}
+
+// The step for one reply, with the URL it names for that step.
+Step read_reply(const std::string& reply, std::string* url)
+{
+    int32_t flag = 0;
+    if (!reference::int_field(reply, "iFlag", &flag))
+        return Step::NO_ANSWER;
+    std::string next;
+    std::string directory;
+    bool has_next = usable_url(reply, "sUrl", &next);
+    bool has_directory = usable_url(reply, "sDlurl", &directory);
+    for (const Row& row : OUTCOMES) {
+        if (matches(row.flag_zero, flag == 0) && matches(row.next_url, has_next) &&
+            matches(row.directory, has_directory)) {
+            *url = row.step == Step::DIRECTORY ? directory : next;
+            return row.step;
+        }
+    }
+    FUZZ_CHECK(!"every reply has a row");
+    return Step::NO_ANSWER;
+}
+
+// The resolution over the plain replies, served in order (an empty reply
+// once they run out): a chain from each bootstrap URL in turn, each chain
+// asking at most 1 + MAX_REDIRECTIONS URLs; a redirection from the last of
+// them is not followed, and the chain ends without an answer.
 Outcome expected_outcome(const std::vector<std::string>& replies)
 {
     Outcome outcome;
-    size_t served = 0;
-    std::string reply;
-    int32_t verdict = -1;
     for (const char* bootstrap : {BOOTSTRAP_1, BOOTSTRAP_2}) {
         std::string url = bootstrap;
-        for (int redirections = 0;; ++redirections) {
+        for (int asked = 1; asked <= 1 + MAX_REDIRECTIONS; ++asked) {
+            size_t served = outcome.asked.size();
             outcome.asked.push_back(url);
-            reply = served < replies.size() ? replies[served] : "";
-            ++served;
-            if (!reference::int_field(reply, "iFlag", &verdict))
+            std::string named;
+            Step step = read_reply(served < replies.size() ? replies[served] : "", &named);
+            if (step == Step::DIRECTORY) {
+                outcome.found = true;
+                outcome.directory = named;
+            }
+            if (step == Step::DIRECTORY || step == Step::FAIL_AT_ONCE)
+                return outcome;
+            if (step == Step::NO_ANSWER)
                 break;
-            // A value too long for the URL buffer counts as absent.
-            std::string next;
-            if (!reference::string_field(reply, "sUrl", &next) || next.size() >= URL_BUFFER_SIZE)
-                break;
-            url = next;
-            std::string directory;
-            if (verdict == 0 && reference::string_field(reply, "sDlurl", &directory) &&
-                directory.size() < URL_BUFFER_SIZE)
-                break;
-            verdict = -1;
-            if (redirections == MAX_REDIRECTIONS)
-                break;
+            url = named;
         }
-        if (verdict == 0)
-            break;
     }
-    if (verdict == 0 && reference::string_field(reply, "sDlurl", &outcome.directory) &&
-        outcome.directory.size() < URL_BUFFER_SIZE)
-        outcome.found = true;
-    else
-        outcome.directory.clear();
     return outcome;
 }
 

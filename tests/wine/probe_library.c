@@ -1,4 +1,6 @@
-/* A library that is never loaded: the tests only read its resources. */
+/* A library that only carries its resources (a version resource, or none):
+   the tests read them, and the end-to-end runs place it where the package
+   survey looks for a system library. */
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
