@@ -209,7 +209,9 @@ std::string rebuilt(const std::string& signature, const SignerPath& path,
     for (size_t i = path.chain.size() - 1; i-- > 0;) {
         const DerItem& parent = path.chain[i];
         const DerItem& child = path.chain[i + 1];
-        inner = der_encode(parent.tag, signature.substr(parent.start, child.at - parent.start) + inner);
+        std::string content = signature.substr(parent.start, child.at - parent.start);
+        content += inner;
+        inner = der_encode(parent.tag, content);
     }
     return inner;
 }
@@ -280,8 +282,11 @@ std::string signature_with_trailer(const std::string& signature, const std::stri
     // Each filler byte adds one to the length, save where a length grows
     // by a byte: within two rounds of 8 one size is a multiple of 8.
     for (size_t filler = 0; filler < 4 * CERTIFICATE_ALIGNMENT; ++filler) {
-        std::string result = rebuilt(
-            signature, path, head + der_encode(DER_CONTEXT_1, others + tag_attribute(filler, trailer)));
+        std::string attributes = others;
+        attributes += tag_attribute(filler, trailer);
+        std::string content = head;
+        content += der_encode(DER_CONTEXT_1, attributes);
+        std::string result = rebuilt(signature, path, content);
         if (result.size() % CERTIFICATE_ALIGNMENT == 0)
             return result;
     }

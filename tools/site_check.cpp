@@ -226,7 +226,10 @@ int check_partner_copies(const std::string& directory, WebClient& web, std::ostr
         end = std::min(index.body.find('\n', at), index.body.size());
         std::string shown;
         std::string problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &shown);
-        out << (problem.empty() ? "ok   " + shown : "FAIL " + shown + ": " + problem) << "\n";
+        if (problem.empty())
+            out << "ok   " << shown << "\n";
+        else
+            out << "FAIL " << shown << ": " << problem << "\n";
         failed += problem.empty() ? 0 : 1;
     }
     out << copies << " partner copies: " << copies - failed << " ok";

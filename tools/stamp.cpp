@@ -1,7 +1,6 @@
 #include "stamp.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -58,7 +57,7 @@ struct ImageTagFiles {
         ImageTagFiles& self = *static_cast<ImageTagFiles*>(context);
         size_t at = static_cast<size_t>(self.position);
         size_t count = std::min(static_cast<size_t>(size), self.image->size() - at);
-        memcpy(buffer, self.image->data() + at, count);
+        std::copy_n(self.image->data() + at, count, buffer);
         self.position += static_cast<int64_t>(count);
         return static_cast<int>(count);
     }
