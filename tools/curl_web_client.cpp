@@ -37,6 +37,15 @@ size_t take_page_bytes(char* data, size_t size, size_t count, void* context)
     return bytes;
 }
 
+size_t keep_bytes(char* data, size_t size, size_t count, void* context)
+{
+    std::string& body = *static_cast<std::string*>(context);
+    if (size * count > MAX_FETCHED_FILE - body.size())
+        return 0;  // ends the transfer: far too large for a copy of the program
+    body.append(data, size * count);
+    return size * count;
+}
+
 size_t count_bytes(char*, size_t size, size_t count, void* context)
 {
     *static_cast<int64_t*>(context) += static_cast<int64_t>(size * count);
@@ -175,4 +184,27 @@ InstallerProbe CurlWebClient::probe_installer(const std::string& url)
     probe.status = get.status();
     probe.length = counted;
     return probe;
+}
+
+FetchedFile CurlWebClient::fetch_file(const std::string& url)
+{
+    FetchedFile file;
+    Request get(url, seconds_);
+    if (!get.curl) {
+        file.error = "cannot start a request";
+        return file;
+    }
+    curl_easy_setopt(get.curl, CURLOPT_WRITEFUNCTION, keep_bytes);
+    curl_easy_setopt(get.curl, CURLOPT_WRITEDATA, &file.body);
+    curl_easy_setopt(get.curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(get.curl, CURLOPT_LOW_SPEED_TIME, seconds_);
+    CURLcode result = curl_easy_perform(get.curl);
+    if (result != CURLE_OK) {
+        file.error = get.reason(result);
+        file.body.clear();
+        return file;
+    }
+    file.answered = true;
+    file.status = get.status();
+    return file;
 }

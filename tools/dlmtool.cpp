@@ -77,6 +77,7 @@ struct NamedCommand {
     size_t max_positional;
     // Why a count is refused; null: the first argument too many is named.
     const char* count_error;
+    std::set<std::string> flag_options = {};
 };
 
 const NamedCommand commands[] = {
@@ -86,7 +87,7 @@ const NamedCommand commands[] = {
     {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "-o"}, 0, 0,
      nullptr},
     {"stamp", stamp_command, stamp_usage, {"--id", "--suffix", "-o"}, 1, 1,
-     "give exactly one input file"},
+     "give exactly one input file", {"--in-signature"}},
     {"tag", tag_command, tag_usage, {}, 1, 1, "give exactly one file"},
     {"site build", site_build_command, site_build_usage, {}, 2, 2,
      "give a configuration file and an output folder"},
@@ -97,7 +98,7 @@ const NamedCommand commands[] = {
 // Parses the arguments, answers --help, checks the count, then runs.
 int run_command(const NamedCommand& command, const std::vector<std::string>& args)
 {
-    ParsedArgs parsed = parse_args(args, command.value_options);
+    ParsedArgs parsed = parse_args(args, command.value_options, command.flag_options);
     if (parsed.help) {
         fputs(command.usage, stdout);
         return 0;

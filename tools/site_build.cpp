@@ -6,6 +6,7 @@
 
 #include "manifest_command.h"
 #include "package_names.h"
+#include "stamp.h"
 #include "tool_support.h"
 
 namespace fs = std::filesystem;
@@ -74,6 +75,26 @@ std::set<std::string> write_packages(const SiteConfig& config, const std::string
     return package_files;
 }
 
+// One stamped copy of the program for each tag, and the index that lists
+// them, one line each: FILE TAG signed|unsigned.
+void write_partner_copies(const SiteConfig& config, const std::string& outdir,
+                          SiteBuildSummary* summary)
+{
+    if (config.tags.empty())
+        return;
+    fs::path dir = fs::path(outdir) / config.directory / PARTNER_FOLDER;
+    make_directories(dir.string());
+    std::string index;
+    for (const DistributionTag& tag : config.tags) {
+        stamp_file(config.program, (dir / tag.file_name()).string(), tag.identifier, tag.suffix,
+                   config.tag_in_signature ? TrailerPlace::SIGNATURE
+                                           : TrailerPlace::CERTIFICATE_TABLE);
+        index += tag.file_name() + " " + tag.tag() + (config.program_signed ? " signed\n" : " unsigned\n");
+        summary->partner_copies.push_back(tag.file_name() + " " + tag.tag());
+    }
+    write_output((dir / PARTNER_INDEX).string(), index);
+}
+
 }  // namespace
 
 SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
@@ -89,6 +110,7 @@ SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
         if (package_files.count(page.path))
             summary.overridden.push_back(page.path);
     }
+    write_partner_copies(config, outdir, &summary);
     return summary;
 }
 
@@ -107,6 +129,15 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
         text += "page " + page + "\n";
     for (const std::string& path : summary.overridden)
         text += "note: the page " + path + " replaces the package file of that name\n";
+    if (!summary.partner_copies.empty()) {
+        text += std::to_string(summary.partner_copies.size()) + " partner copies in " +
+                config.directory + PARTNER_FOLDER + " (" +
+                (config.program_signed ? "signed, trailer in the " : "unsigned") +
+                (!config.program_signed ? "" : config.tag_in_signature ? "signature" : "certificate table") +
+                "):\n";
+        for (const std::string& copy : summary.partner_copies)
+            text += "  " + copy + "\n";
+    }
     return text;
 }
 

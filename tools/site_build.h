@@ -16,10 +16,13 @@ struct SiteBuildSummary {
     int hard_links = 0;        // further names of those copies
     std::vector<std::string> pages;  // "PATH: what it holds"
     std::vector<std::string> overridden;  // package files a reply page replaced
+    std::vector<std::string> partner_copies;  // "FILE TAG" of each stamped copy
 };
 
 // Writes the site under outdir: for every package its manifest and its
-// installer in the download directory, then the reply pages. Files already
+// installer in the download directory, then the reply pages, then one
+// stamped copy of the program for each tag with their index in the
+// partners folder of the download directory. Files already
 // there under those names are replaced; other files are left alone.
 SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir);
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -11,7 +12,9 @@
 #include "manifest.h"
 #include "package.h"
 #include "package_names.h"
+#include "site_config.h"
 #include "site_resolution.h"
+#include "stamp.h"
 #include "text.h"
 #include "tool_support.h"
 #include "transfer.h"
@@ -169,6 +172,65 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     return std::string();
 }
 
+// Checks one partner copy named by an index line "FILE TAG signed|unsigned".
+// Returns the empty text when it is fine, else why not; *shown: the
+// copy's name and state for the listing.
+std::string check_partner_copy(const std::string& folder, const std::string& line,
+                               WebClient& web, std::string* shown)
+{
+    std::string name, tag, state;
+    size_t first = line.find(' ');
+    size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+    if (second == std::string::npos || line.find(' ', second + 1) != std::string::npos)
+        return "index line '" + line + "' is not FILE TAG signed|unsigned";
+    name = line.substr(0, first);
+    tag = line.substr(first + 1, second - first - 1);
+    state = line.substr(second + 1);
+    *shown = PARTNER_FOLDER + name;
+    FetchedFile copy = web.fetch_file(folder + name);
+    if (!copy.answered || copy.status != 200)
+        return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
+    TagReading reading = read_tag_of(&copy.body, name);
+    if (!reading.found || reading.tag != tag)
+        return "the program would read the tag '" + reading.tag + "', not '" + tag + "'";
+    if (state == "signed" && !reading.intact)
+        return "tag " + tag + ", but " + reading.signature;
+    *shown += " tag " + tag + ", " + reading.signature;
+    return std::string();
+}
+
+// The copies that the index of the partners folder lists; a site without
+// the index has none. Returns the number that failed.
+int check_partner_copies(const std::string& directory, WebClient& web, std::ostream& out)
+{
+    std::string folder = directory + PARTNER_FOLDER;
+    FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
+    if (index.answered && index.status == 404)
+        return 0;
+    if (!index.answered || index.status != 200) {
+        out << "FAIL " << PARTNER_FOLDER << PARTNER_INDEX << " cannot be fetched ("
+            << (index.answered ? "HTTP " + std::to_string(index.status) : index.error) << ")\n";
+        return 1;
+    }
+    int copies = 0;
+    int failed = 0;
+    for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1, ++copies) {
+        end = std::min(index.body.find('\n', at), index.body.size());
+        std::string shown;
+        std::string problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &shown);
+        if (problem.empty())
+            out << "ok   " << shown << "\n";
+        else
+            out << "FAIL " << shown << ": " << problem << "\n";
+        failed += problem.empty() ? 0 : 1;
+    }
+    out << copies << " partner copies: " << copies - failed << " ok";
+    if (failed)
+        out << ", " << failed << " failed";
+    out << "\n";
+    return failed;
+}
+
 }  // namespace
 
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
@@ -203,6 +265,7 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     if (failed)
         out << ", " << failed << " failed";
     out << "\n";
+    failed += check_partner_copies(directory, web, out);
     return failed ? 1 : 0;
 }
 

@@ -7,8 +7,13 @@
 
 #include "encipher.h"
 #include "limits.h"
+#include "tag.h"
 #include "manifest_command.h"
+#include "pe_signature.h"
 #include "tool_support.h"
+
+const char PARTNER_FOLDER[] = "partners/";
+const char PARTNER_INDEX[] = "index.txt";
 
 namespace fs = std::filesystem;
 
@@ -35,6 +40,10 @@ private:
     void installer(const std::string& args);
     void package(const std::string& args);
     void reply(const std::string& args);
+    void program(const std::string& file);
+    void tag(const std::string& args);
+    void placement(const std::string& value);
+    void finish_tags();
     void check_reply_path(const std::string& path);
     ReplyPage::Kind reply_kind(const std::string& kind, const std::string& argument,
                                bool has_argument);
@@ -60,6 +69,7 @@ private:
     int line_ = 0;
     int base_line_ = 0;
     int directory_line_ = 0;
+    int placement_line_ = 0;
     std::map<std::string, int> reply_lines_;
     SiteConfig config_;
 };
@@ -189,6 +199,12 @@ void ConfigReader::line(const std::string& text)
         config_.news.push_back(args);
     } else if (keyword == "reply") {
         reply(args);
+    } else if (keyword == "program") {
+        program(args);
+    } else if (keyword == "tag") {
+        tag(args);
+    } else if (keyword == "placement") {
+        placement(single_argument(keyword, args, has_args, "table or signature"));
     } else {
         fail("unknown keyword '" + keyword + "'");
     }
@@ -305,8 +321,86 @@ ReplyPage::Kind ConfigReader::reply_kind(const std::string& kind, const std::str
     fail("unknown reply kind '" + kind + "' (direct, redirect, record or plain)");
 }
 
+void ConfigReader::program(const std::string& file)
+{
+    if (file.empty())
+        fail("'program' needs a file");
+    check_first("'program'", config_.program_line);
+    config_.program = (fs::path(folder_) / file).string();
+    config_.program_line = line_;
+    try {
+        readable_file_size(config_.program);
+    } catch (const ToolError& error) {
+        fail(error.what());
+    }
+}
+
+// Letters, digits and '-': safe in a file name and a URL, and no '.',
+// which would end the tag that the name carries.
+bool is_tag_word(const std::string& word, size_t longest)
+{
+    return !word.empty() && word.size() <= longest &&
+           word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-") ==
+               std::string::npos;
+}
+
+void ConfigReader::tag(const std::string& args)
+{
+    DistributionTag tag;
+    std::string rest;
+    split_first(args, &tag.identifier, &rest);
+    split_first(rest, &tag.suffix, &rest);
+    if (!is_tag_word(tag.identifier, TRAILER_ID_SIZE) || !rest.empty() ||
+        (!tag.suffix.empty() && !is_tag_word(tag.suffix, TRAILER_SUFFIX_SIZE)))
+        fail("'tag' needs an identifier of 1 to 11 and an optional suffix of 1 to 20 letters, "
+             "digits or '-'");
+    for (const DistributionTag& known : config_.tags) {
+        if (known.file_name() == tag.file_name())
+            fail("tag " + tag.tag() + " given twice (first on line " + std::to_string(known.line) + ")");
+    }
+    tag.line = line_;
+    config_.tags.push_back(tag);
+}
+
+void ConfigReader::placement(const std::string& value)
+{
+    check_first("'placement'", placement_line_);
+    if (value != "table" && value != "signature")
+        fail("placement '" + value + "' is neither table nor signature");
+    placement_line_ = line_;
+    config_.tag_in_signature = value == "signature";
+}
+
+// The copies can be stamped: a program and tags go together, and a signed
+// program is laid out so that its copies stay signed.
+void ConfigReader::finish_tags()
+{
+    if (config_.program_line && config_.tags.empty())
+        fail("'program' given but no 'tag' line", config_.program_line);
+    if (!config_.tags.empty() && !config_.program_line)
+        fail("'tag' lines need a 'program' line", config_.tags[0].line);
+    if (!config_.program_line)
+        return;
+    SignedImage layout = read_signed_image(read_file(config_.program));
+    if (!layout.problem.empty())
+        fail("program " + config_.program + ": " + layout.problem +
+                 "; a tag there would break or hide the signature",
+             config_.program_line);
+    config_.program_signed = layout.kind == SignedImage::SIGNED;
+    if (config_.tag_in_signature && !config_.program_signed)
+        fail("placement signature needs a signed program; " + config_.program + " is not signed",
+             placement_line_);
+    try {
+        if (config_.tag_in_signature)
+            signature_with_trailer(layout.signature, std::string(TRAILER_SIZE, 'x'));
+    } catch (const ToolError& error) {
+        fail("program " + config_.program + ": " + error.what(), placement_line_);
+    }
+}
+
 void ConfigReader::finish()
 {
+    finish_tags();
     if (!base_line_)
         fail("no 'base' line");
     if (!directory_line_)

@@ -24,6 +24,23 @@ struct InstallerSource {
     int line = 0;
 };
 
+// A copy of the program for one distribution partner, stamped with its tag.
+struct DistributionTag {
+    std::string identifier;
+    std::string suffix;  // may be empty
+    int line = 0;
+
+    // The tag the program reads: ID, or ID_SUFFIX.
+    std::string tag() const { return suffix.empty() ? identifier : identifier + "_" + suffix; }
+    // polvexTAG.exe: the name carries the tag too.
+    std::string file_name() const { return "polvex" + tag() + ".exe"; }
+};
+
+// The partner copies' folder, below the download directory, and the index
+// of its copies that dlmtool site check reads.
+extern const char PARTNER_FOLDER[];  // "partners/"
+extern const char PARTNER_INDEX[];   // "index.txt"
+
 struct SiteConfig {
     std::string base;       // URL at which the site folder is served, ends with '/'
     std::string directory;  // download directory below base, ends with '/'
@@ -31,6 +48,11 @@ struct SiteConfig {
     std::map<std::string, InstallerSource> packages;  // "p_Vandel_reg_DEU" -> its own installer
     std::vector<std::string> news;
     std::vector<ReplyPage> replies;
+    std::string program;  // the program stamped for each tag; empty when none
+    int program_line = 0;
+    bool program_signed = false;
+    bool tag_in_signature = false;  // placement signature
+    std::vector<DistributionTag> tags;
 
     std::string download_dir_url() const { return base + directory; }
     // The installer of a package: its own, or the common one.

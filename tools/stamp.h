@@ -18,10 +18,34 @@ std::string trailer_for(const std::string& identifier, const std::string& suffix
 // size, less 35 when it ends with a trailer the program would accept.
 uint64_t length_without_trailer(const std::string& path);
 
-// Writes in's bytes without any trailer, then the new trailer, to out (to
-// standard output when out is empty). in and out may be the same file.
+// Where the trailer of a signed program goes; an unsigned one simply ends
+// with it.
+enum class TrailerPlace {
+    CERTIFICATE_TABLE,  // inside the certificate table, after the signature
+    SIGNATURE,          // at the end of the signer's tag attribute
+};
+
+// Writes in with the new trailer in place of any it has, to out (to
+// standard output when out is empty). in and out may be the same file. A
+// signed in keeps its signature: the trailer goes to place, the checksum
+// is recomputed; a signed in laid out so that a trailer would break or
+// hide the signature is refused (ToolError, nothing written).
 void stamp_file(const std::string& in, const std::string& out, const std::string& identifier,
-                const std::string& suffix);
+                const std::string& suffix, TrailerPlace place = TrailerPlace::CERTIFICATE_TABLE);
+
+// What dlmtool tag tells of a copy of the program.
+struct TagReading {
+    bool found = false;  // the program would read a tag
+    std::string tag;
+    std::string form;       // where the program found it, in words
+    bool is_signed = false;  // the file has a signature...
+    bool intact = false;     // ...whose image digest matches the file
+    std::string signature;   // the signature's state, in words
+};
+
+// Reads the tag as the program would when run from path, whose bytes are
+// image (null: the file cannot be opened; the name alone then counts).
+TagReading read_tag_of(const std::string* image, const std::string& path);
 
 // The tag the program would read when run from the file at path, trailer
 // first, then the file name. Returns false when it would read none.

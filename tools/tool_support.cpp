@@ -100,7 +100,8 @@ std::string ParsedArgs::get(const std::string& option) const
 }
 
 ParsedArgs parse_args(const std::vector<std::string>& args,
-                      const std::set<std::string>& value_options)
+                      const std::set<std::string>& value_options,
+                      const std::set<std::string>& flag_options)
 {
     ParsedArgs parsed;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -113,6 +114,8 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
             if (parsed.has(arg))
                 throw UsageError(arg + " given twice");
             parsed.options[arg] = args[++i];
+        } else if (flag_options.count(arg)) {
+            parsed.options[arg] = std::string();
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {

@@ -35,10 +35,12 @@ struct ParsedArgs {
 };
 
 // Splits args: "--help" anywhere asks for help; each of value_options takes
-// the next argument as its value; any other argument starting with '-' is
-// refused; the rest are positional, in order.
+// the next argument as its value; each of flag_options stands alone (its
+// value is empty); any other argument starting with '-' is refused; the
+// rest are positional, in order.
 ParsedArgs parse_args(const std::vector<std::string>& args,
-                      const std::set<std::string>& value_options);
+                      const std::set<std::string>& value_options,
+                      const std::set<std::string>& flag_options = {});
 
 // The whole content of a file.
 std::string read_file(const std::string& path);

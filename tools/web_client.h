@@ -12,6 +12,17 @@ struct InstallerProbe {
     std::string error;      // why there was no answer
 };
 
+// A whole file fetched with GET.
+struct FetchedFile {
+    bool answered = false;  // false: the URL could not be opened at all
+    long status = 0;
+    std::string body;
+    std::string error;  // why there was no answer
+};
+
+// The largest file fetch_file takes: far above the program's size.
+const size_t MAX_FETCHED_FILE = 64 << 20;
+
 class WebClient {
 public:
     virtual ~WebClient() = default;
@@ -24,6 +35,8 @@ public:
     // Why the last fetch_page failed; empty when it did not.
     virtual std::string last_error() const = 0;
     virtual InstallerProbe probe_installer(const std::string& url) = 0;
+    // The whole body of url, at most MAX_FETCHED_FILE bytes.
+    virtual FetchedFile fetch_file(const std::string& url) = 0;
 };
 
 // A client over libcurl. seconds bounds a page fetch and the wait for an
@@ -39,6 +52,7 @@ public:
     long last_status() const override { return last_status_; }
     std::string last_error() const override { return last_error_; }
     InstallerProbe probe_installer(const std::string& url) override;
+    FetchedFile fetch_file(const std::string& url) override;
 
 private:
     long seconds_;

@@ -322,6 +322,53 @@ def scenario_tags(ctx):
               % (exe_name, d.reg_get(ctx.tag_key), tag))
 
 
+def signed_program(ctx):
+    """The program signed with a throwaway root's code-signing certificate."""
+    ssl = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key", "-out",
+            "root.pem", "-days", "2", "-subj", "/CN=E2E Root",
+            "-addext", "basicConstraints=critical,CA:TRUE"],
+           ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", "leaf.key", "-out", "leaf.csr",
+            "-subj", "/CN=E2E Signer"],
+           ["x509", "-req", "-in", "leaf.csr", "-CA", "root.pem", "-CAkey", "root.key",
+            "-CAcreateserial", "-out", "leaf.pem", "-days", "2"]]
+    for step in ssl:
+        proc = subprocess.run(["openssl"] + step, cwd=ctx.root, capture_output=True, text=True)
+        check(proc.returncode == 0, "openssl %s: %s" % (step[0], proc.stderr))
+    signed = os.path.join(ctx.root, "signed.exe")
+    proc = subprocess.run(["osslsigncode", "sign", "-certs", "leaf.pem", "-key", "leaf.key",
+                           "-h", "sha256", "-in", ctx.paths.polvex, "-out", signed],
+                          cwd=ctx.root, capture_output=True, text=True)
+    check(proc.returncode == 0, "osslsigncode: " + proc.stdout + proc.stderr)
+    return signed
+
+
+def scenario_signed_tags(ctx):
+    """A signed program's partner copies, one site per placement of the
+    trailer: each copy stays signed, site check says so, and a run of it
+    records its tag."""
+    d = ctx.driver
+    signed = signed_program(ctx)
+    for placement in ("table", "signature"):
+        site = ctx.build_site(extra=["program " + signed, "tag SIG1 " + placement,
+                                     "placement " + placement])
+        ctx.serve(site)
+        copy = os.path.join(site, "dl", "partners", "polvexSIG1_%s.exe" % placement)
+        proc = subprocess.run([ctx.paths.dlmtool, "site", "check", site_config.BASE
+                               + site_config.PRIMARY], capture_output=True, text=True)
+        expected = ("ok   partners/polvexSIG1_%s.exe tag SIG1_%s, signed, the image digest "
+                    "matches the signature" % (placement, placement))
+        check(proc.returncode == 0 and expected in proc.stdout.splitlines(),
+              "site check of the %s copy: %s" % (placement, proc.stdout[-400:]))
+        d.reg_delete(ctx.tag_key)
+        # Under a name that carries no tag: the tag comes from the trailer.
+        run = ctx.start("polvex.exe", copy)
+        ctx.choose()
+        ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+        check(d.reg_get(ctx.tag_key) == "SIG1_" + placement, "the %s copy recorded %r"
+              % (placement, d.reg_get(ctx.tag_key)))
+        ctx.nginx.stop()
+
+
 def scenario_during_download(ctx):
     d = ctx.driver
     big = os.path.join(ctx.root, "big-installer.exe")
@@ -530,6 +577,7 @@ SCENARIOS = {
     "installer_missing": scenario_installer_missing,
     "dropped_connection": scenario_dropped_connection,
     "tags": scenario_tags,
+    "signed_tags": scenario_signed_tags,
     "during_download": scenario_during_download,
     "second_copy": scenario_second_copy,
     "hostile_long_replies": scenario_hostile_long_replies,

@@ -27,7 +27,7 @@ def chain_lines(path, kind, hop_name):
     raise ValueError("unknown chain kind " + kind)
 
 
-def render(installer, news, primary="direct", alternate=None, directory="dl/"):
+def render(installer, news, primary="direct", alternate=None, directory="dl/", extra=()):
     lines = ["# Written by the end-to-end suite.",
              "base " + BASE,
              "directory " + directory,
@@ -35,4 +35,5 @@ def render(installer, news, primary="direct", alternate=None, directory="dl/"):
     lines += ["news " + line for line in news]
     lines += chain_lines(PRIMARY, primary, "hop")
     lines += chain_lines(ALTERNATE, alternate, "althop")
+    lines += list(extra)
     return "\n".join(lines) + "\n"

@@ -13,6 +13,7 @@
 #include "site_build.h"
 #include "site_check.h"
 #include "site_config.h"
+#include "stamp.h"
 
 namespace {
 
@@ -52,6 +53,15 @@ public:
             probe.error = "Connection refused";
         return probe;
     }
+    FetchedFile fetch_file(const std::string& url) override
+    {
+        FetchedFile file;
+        file.status = answer(url, &file.body);
+        file.answered = file.status != 0;
+        if (!file.answered)
+            file.error = "Connection refused";
+        return file;
+    }
 
 private:
     long answer(const std::string& url, std::string* body) const
@@ -83,6 +93,7 @@ struct CheckedSite {
     explicit CheckedSite(const std::string& replies)
     {
         dir.write("setup.exe", "MZ an installer of 32 bytes.....");
+        dir.write("polvex.exe", "MZ a program that is not signed");
         SiteConfig config = parse_site_config(
             "base " + BASE + "\ndirectory dl/\ninstaller setup.exe\nnews n\n" + replies,
             "site.conf", dir.path());
@@ -145,6 +156,28 @@ TEST(SiteCheck, ReportsEveryBrokenPackage)
         EXPECT_TRUE(site.has_line(line)) << line << "\n" << site.output;
     EXPECT_EQ(site.count("FAIL "), 5) << site.output;
     EXPECT_TRUE(site.has_line("22 packages: 17 ok, 5 failed")) << site.output;
+}
+
+TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
+{
+    CheckedSite site("reply dlm/primary.txt direct\nprogram polvex.exe\ntag AB12 eu\ntag CD34\n"
+                     "tag EF56\n");
+    site.check();
+    EXPECT_EQ(site.result, 0) << site.output;
+    EXPECT_TRUE(site.has_line("ok   partners/polvexAB12_eu.exe tag AB12_eu, not signed")) << site.output;
+    EXPECT_TRUE(site.has_line("ok   partners/polvexCD34.exe tag CD34, not signed")) << site.output;
+    EXPECT_TRUE(site.has_line("3 partner copies: 3 ok")) << site.output;
+
+    // A copy replaced by another partner's, and one gone.
+    std::string partners = site.web.root + "/dl/partners/";
+    stamp_file(partners + "polvexAB12_eu.exe", partners + "polvexCD34.exe", "XY", "");
+    std::remove((partners + "polvexEF56.exe").c_str());
+    site.check();
+    EXPECT_EQ(site.result, 1);
+    EXPECT_TRUE(site.has_line("FAIL partners/polvexCD34.exe: the program would read the tag 'XY', not 'CD34'"))
+        << site.output;
+    EXPECT_TRUE(site.has_line("FAIL partners/polvexEF56.exe: cannot be fetched (HTTP 404)")) << site.output;
+    EXPECT_TRUE(site.has_line("3 partner copies: 1 ok, 2 failed")) << site.output;
 }
 
 TEST(SiteCheck, NoDownloadDirectory)

@@ -77,6 +77,20 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         // A download directory URL the program cannot hold, at the later line.
         {"directory " + std::string(2020, 'd') + "/\nbase http://h:1/\ninstaller setup.exe\n" + reply,
          "site.conf:2: the download directory URL has 2032 characters; the program holds at most 2027"},
+        // Partner copies: a program and its tags go together.
+        {HEAD + reply + "program setup.exe\n", "site.conf:5: 'program' given but no 'tag' line"},
+        {HEAD + reply + "tag AB12\n", "site.conf:5: 'tag' lines need a 'program' line"},
+        {HEAD + reply + "program\n", "site.conf:5: 'program' needs a file"},
+        {HEAD + reply + "program setup.exe\nprogram setup.exe\n", "site.conf:6: 'program' given twice"},
+        {HEAD + reply + "tag ABCDEFGHIJKL\n", "site.conf:5: 'tag' needs an identifier of 1 to 11"},
+        {HEAD + reply + "tag A.B\n", "site.conf:5: 'tag' needs an identifier"},
+        {HEAD + reply + "tag AB " + std::string(21, 's') + "\n", "site.conf:5: 'tag' needs an identifier"},
+        {HEAD + reply + "tag AB eu x\n", "site.conf:5: 'tag' needs an identifier"},
+        {HEAD + reply + "program setup.exe\ntag AB eu\ntag AB eu\n",
+         "site.conf:7: tag AB_eu given twice (first on line 6)"},
+        {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
+        {HEAD + reply + "program setup.exe\ntag AB\nplacement signature\n",
+         "site.conf:7: placement signature needs a signed program"},
     };
     for (const Case& c : cases) {
         std::string error = error_of(c.text, dir.path());
