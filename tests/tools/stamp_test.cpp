@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+#include "encipher.h"
+#include "info_command.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
 #include "stamp.h"
@@ -165,6 +167,35 @@ TEST(Stamp, IdentifiersAndSuffixesTheRegistryAndRepliesCarry)
         }
         EXPECT_EQ(accepted, c.accepted) << c.id << " / " << c.suffix;
     }
+}
+
+// The three stored texts, enciphered and NUL-padded as a compiler lays out
+// arrays, in either order, among other data.
+TEST(Info, FindsTheStoredTextsInEitherOrder)
+{
+    const std::string first = "https://dl.example.com/boot/first.txt";
+    const std::string second = "http://mirror.example.net/b.txt";
+    const std::string key = "SOFTWARE\\Vendor\\Tag";
+    auto stored = [](const std::string& text, size_t align) {
+        std::string bytes = encipher(text) + '\0';
+        return bytes + std::string((align - bytes.size() % align) % align, '\0');
+    };
+    // Plain text that happens to look like a URL is not a stored text.
+    std::string noise = std::string("\0http://plain.example/\0", 24) + std::string(40, '\x01') + '\0';
+    std::string definition_order = stored(first, 32) + stored(second, 32) + stored(key, 4);
+    std::string reverse_order = stored(key, 4) + stored(second, 32) + stored(first, 32);
+    for (const std::string& data : {definition_order, reverse_order}) {
+        StoredTexts texts = find_stored_texts(pe_image(false) + noise + data + noise);
+        ASSERT_TRUE(texts.found);
+        EXPECT_EQ(texts.bootstrap_1, first);
+        EXPECT_EQ(texts.bootstrap_2, second);
+        EXPECT_EQ(texts.tag_key, key);
+    }
+    // Apart by more than alignment, or one missing: not the program's texts.
+    EXPECT_FALSE(find_stored_texts(stored(first, 32) + std::string(100, '\0') + stored(second, 32) +
+                                   stored(key, 4)).found);
+    EXPECT_FALSE(find_stored_texts(stored(first, 32) + stored(key, 4)).found);
+    EXPECT_FALSE(find_stored_texts(pe_image(false)).found);
 }
 
 TEST(Tag, FromTheFileNameWhenThereIsNoTrailer)
