@@ -45,17 +45,11 @@ const size_t SHOWN_REPLY_LENGTH = 160;
 // Text on one line, cut; empty when it holds bytes that are not text.
 std::string one_line(const std::string& text)
 {
-    std::string shown;
     for (unsigned char c : text) {
-        if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else if (c < ' ' || c >= 0x7F)
+        if ((c < ' ' && c != '\n' && c != '\r') || c >= 0x7F)
             return std::string();
-        else
-            shown += static_cast<char>(c);
     }
+    std::string shown = printable(text);
     if (shown.size() > SHOWN_REPLY_LENGTH) {
         shown.resize(SHOWN_REPLY_LENGTH);
         shown += "...";

@@ -109,7 +109,7 @@ std::string take_option(const std::vector<std::string>& args, size_t* i,
                         const std::set<std::string>& value_options,
                         const std::set<std::string>& flag_options, std::string* value)
 {
-    std::string arg = args[*i];
+    const std::string& arg = args[*i];
     size_t equals = arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos;
     std::string name = arg.substr(0, equals);
     if (name == "--output")
