@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encipher.h"
+#include "info_command.h"
 #include "manifest_command.h"
 #include "reply_command.h"
 #include "site_build.h"
@@ -22,6 +23,9 @@ namespace {
 
 const char usage[] =
     "usage: dlmtool COMMAND [ARGS]   (dlmtool COMMAND --help for its usage)\n"
+    "       dlmtool --version\n"
+    "Options take their value as --option VALUE or --option=VALUE; --output\n"
+    "(or -o) FILE writes FILE, and -o - or no --output writes standard output.\n"
     "commands:\n"
     "  encipher     encipher a file or standard input\n"
     "  decipher     decipher a file or standard input\n"
@@ -29,19 +33,20 @@ const char usage[] =
     "  manifest     write the manifest of an installer\n"
     "  stamp        write a copy of the program with a distribution tag\n"
     "  tag          print the distribution tag the program would read\n"
+    "  info         print what a built program will do (URLs, tag key, tag)\n"
     "  site build   write a complete static download site\n"
     "  site check   check a download site as the program sees it\n";
 
 const char site_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR\n"
-    "       dlmtool site check BOOTSTRAP_URL [SECOND_URL]\n";
+    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
+    "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n";
 
 const char encipher_usage[] =
-    "usage: dlmtool encipher [IN] [-o OUT]\n"
+    "usage: dlmtool encipher [IN] [--output OUT]\n"
     "Enciphers IN (standard input without it) into OUT (standard output\n"
     "without it), as the servers send their replies.\n";
 const char decipher_usage[] =
-    "usage: dlmtool decipher [IN] [-o OUT]\n"
+    "usage: dlmtool decipher [IN] [--output OUT]\n"
     "Deciphers IN (standard input without it) into OUT (standard output\n"
     "without it), as the program reads replies.\n";
 
@@ -89,10 +94,11 @@ const NamedCommand commands[] = {
     {"stamp", stamp_command, stamp_usage, {"--id", "--suffix", "-o"}, 1, 1,
      "give exactly one input file", {"--in-signature"}},
     {"tag", tag_command, tag_usage, {}, 1, 1, "give exactly one file"},
+    {"info", info_command, info_usage, {}, 1, 1, "give exactly one program file"},
     {"site build", site_build_command, site_build_usage, {}, 2, 2,
-     "give a configuration file and an output folder"},
+     "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage, {}, 1, 2,
-     "give one or two bootstrap URLs"},
+     "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 
 // Parses the arguments, answers --help, checks the count, then runs.
@@ -139,6 +145,15 @@ bool asks_for_help(const std::string& arg)
     return arg == "--help" || arg == "-h";
 }
 
+// The command names, for a suggestion when one is mistyped.
+std::vector<std::string> command_names()
+{
+    std::vector<std::string> names;
+    for (const NamedCommand& command : commands)
+        names.push_back(command.name);
+    return names;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -146,6 +161,10 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || asks_for_help(args[0]))
         return show_usage(usage, !args.empty());
+    if (args[0] == "--version") {
+        printf("dlmtool %s\n", DLMTOOL_VERSION);
+        return 0;
+    }
     std::string name = args[0];
     size_t words = 1;
     if (name == "site") {
@@ -160,6 +179,7 @@ int main(int argc, char** argv)
                                               args.begin() + static_cast<std::ptrdiff_t>(words),
                                               args.end()));
     }
-    fprintf(stderr, "dlmtool: unknown command '%s'\n%s", name.c_str(), usage);
+    fprintf(stderr, "dlmtool: unknown command '%s'%s\n%s", printable(name).c_str(),
+            nearest_suggestion(name, command_names()).c_str(), usage);
     return 2;
 }

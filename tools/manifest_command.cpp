@@ -5,7 +5,7 @@
 #include "tool_support.h"
 
 const char manifest_usage[] =
-    "usage: dlmtool manifest --installer FILE [--news FILE] [-o FILE]\n"
+    "usage: dlmtool manifest --installer FILE [--news FILE] [--output FILE]\n"
     "Writes the package manifest: the installer's size in bytes, LF, then the\n"
     "lines of the news file, each ended by LF.\n";
 

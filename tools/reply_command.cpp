@@ -5,7 +5,7 @@
 #include "tool_support.h"
 
 const char reply_usage[] =
-    "usage: dlmtool reply FIELD=VALUE... [-o FILE]\n"
+    "usage: dlmtool reply FIELD=VALUE... [--output FILE]\n"
     "Joins the fields with '|' into one reply record and writes it enciphered.\n"
     "Field names are ASCII letters and digits; values cannot hold '|'.\n"
     "Example: dlmtool reply iFlag=0 sDlurl=http://example.com/dl/ -o primary.txt\n";

@@ -12,29 +12,18 @@
 namespace fs = std::filesystem;
 
 const char site_build_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR\n"
+    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
     "Writes a static download site under OUTDIR, to be served as it is with\n"
     "OUTDIR as the document root: every package's manifest and installer in\n"
     "the download directory, and the reply pages. The format of CONFIG is\n"
-    "described in docs/site-config.md.\n";
+    "described in docs/site-config.md. Refuses, naming the line, a redirect\n"
+    "within the site to a page it does not have, to a manifest or an\n"
+    "installer, in a loop, or in a chain longer than the program follows.\n"
+    "  --json  the summary as one JSON object (download_directory, folder,\n"
+    "          manifests, news_lines, installers, copied, hard_links, pages,\n"
+    "          replaced_package_files, partner_copies)\n";
 
 namespace {
-
-// Reply pages and other records can hold anything; the summary shows them
-// on one line.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c < ' ' || c == 0x7F)
-            out += "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15];
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
 
 std::string page_description(const SiteConfig& config, const ReplyPage& page)
 {
@@ -141,11 +130,55 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
     return text;
 }
 
+namespace {
+
+std::string json_list(const std::vector<std::string>& items)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < items.size(); ++i)
+        text += (i ? ", " : "") + json_string(items[i]);
+    return text + "]";
+}
+
+// "PATH: what" and "FILE TAG" as objects of two fields.
+std::string json_pairs(const std::vector<std::string>& items, const std::string& separator,
+                       const char* first, const char* second)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        size_t at = items[i].find(separator);
+        text += std::string(i ? ",\n   " : "\n   ") + "{\"" + first + "\": " +
+                json_string(items[i].substr(0, at)) + ", \"" + second +
+                "\": " + json_string(items[i].substr(at + separator.size())) + "}";
+    }
+    return text + "]";
+}
+
+}  // namespace
+
+std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary& summary,
+                                const std::string& outdir)
+{
+    return "{\"site\": " + json_string(outdir) +
+           ",\n \"download_directory\": " + json_string(summary.download_dir_url) +
+           ",\n \"folder\": " + json_string((fs::path(outdir) / config.directory).string()) +
+           ",\n \"manifests\": " + std::to_string(summary.manifests) +
+           ", \"news_lines\": " + std::to_string(config.news.size()) +
+           ", \"installers\": " + std::to_string(summary.installers) +
+           ", \"copied\": " + std::to_string(summary.installer_copies) +
+           ", \"hard_links\": " + std::to_string(summary.hard_links) +
+           ",\n \"pages\": " + json_pairs(summary.pages, ": ", "path", "holds") +
+           ",\n \"replaced_package_files\": " + json_list(summary.overridden) +
+           ",\n \"partner_copies\": " + json_pairs(summary.partner_copies, " ", "file", "tag") +
+           ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") + "}\n";
+}
+
 int site_build_command(const ParsedArgs& args)
 {
     const std::string& outdir = args.positional[1];
     SiteConfig config = read_site_config(args.positional[0]);
     SiteBuildSummary summary = build_site(config, outdir);
-    write_output("", describe_build(config, summary, outdir));
+    write_output("", args.has("--json") ? describe_build_json(config, summary, outdir)
+                                        : describe_build(config, summary, outdir));
     return 0;
 }

@@ -30,5 +30,9 @@ SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
                            const std::string& outdir);
 
+// The same as one JSON object.
+std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary& summary,
+                                const std::string& outdir);
+
 // CONFIG and OUTDIR as the two positional arguments.
 int site_build_command(const ParsedArgs& args);

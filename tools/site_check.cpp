@@ -12,6 +12,7 @@
 #include "manifest.h"
 #include "package.h"
 #include "package_names.h"
+#include "reply_record.h"
 #include "site_config.h"
 #include "site_resolution.h"
 #include "stamp.h"
@@ -20,12 +21,22 @@
 #include "transfer.h"
 
 const char site_check_usage[] =
-    "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL]\n"
-    "Finds the download directory from the bootstrap URLs as the program does\n"
-    "(one URL serves for both when SECOND_URL is not given), then fetches the\n"
-    "manifest of every package and checks that its installer is served with\n"
-    "status 200 and the size that the manifest announces. Exits 0 only when\n"
-    "every package is fine.\n";
+    "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
+    "Follows the chain of replies from each bootstrap URL on its own, as the\n"
+    "program follows one, and reports whether it reaches a download\n"
+    "directory; then fetches the manifest of every package in each directory\n"
+    "reached and checks that its installer is served with status 200 and the\n"
+    "size that the manifest announces, and reads back the tag of every\n"
+    "partner copy that the directory's partners/index.txt lists. Exits 0 only\n"
+    "when every chain reaches a directory and everything there is fine: the\n"
+    "second URL exists for the day the first fails, so it must work too.\n"
+    "  --as-program  resolve as the program does instead: the second URL only\n"
+    "                when the first chain ends without a directory (one URL\n"
+    "                serves for both when SECOND_URL is not given)\n"
+    "  --json        one JSON object on standard output in place of the text:\n"
+    "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
+    "                (each with its \"packages\" and \"partner_copies\"), and\n"
+    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n";
 
 namespace {
 
@@ -34,17 +45,11 @@ const size_t SHOWN_REPLY_LENGTH = 160;
 // Text on one line, cut; empty when it holds bytes that are not text.
 std::string one_line(const std::string& text)
 {
-    std::string shown;
     for (unsigned char c : text) {
-        if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else if (c < ' ' || c >= 0x7F)
+        if ((c < ' ' && c != '\n' && c != '\r') || c >= 0x7F)
             return std::string();
-        else
-            shown += static_cast<char>(c);
     }
+    std::string shown = printable(text);
     if (shown.size() > SHOWN_REPLY_LENGTH) {
         shown.resize(SHOWN_REPLY_LENGTH);
         shown += "...";
@@ -73,50 +78,141 @@ std::string status_text(const WebClient& web)
     return "HTTP " + std::to_string(web.last_status());
 }
 
+// One page fetched in a chain, with what it answered.
+struct FetchRecord {
+    std::string url;
+    long status = 0;     // 0: no answer
+    std::string answer;  // the reply as shown, or why there was no answer
+    std::string reply;   // the body as it came
+};
+
 // The program's page fetcher over the web client, noting every URL of the
-// chain with what it answered.
+// chain with what it answered. A fetch of stop_url is not noted and
+// answers nothing: it ends the chain before it.
 struct ChainRecorder {
     WebClient& web;
-    std::vector<std::string> lines;
+    std::string stop_url;
+    std::vector<FetchRecord> fetches;
 
     PageFetcher fetcher() { return PageFetcher{&ChainRecorder::fetch, this}; }
 
     static int fetch(void* context, const char* url, char* reply)
     {
         ChainRecorder& self = *static_cast<ChainRecorder*>(context);
+        if (url == self.stop_url) {
+            reply[0] = '\0';
+            return 0;
+        }
         int read = self.web.fetch_page(url, reply);
-        std::string line = std::string("  ") + url + " -> ";
-        if (self.web.last_status() == 0)
-            line += "cannot be opened (" + self.web.last_error() + ")";
+        FetchRecord record{url, self.web.last_status(), std::string(), reply};
+        if (record.status == 0)
+            record.answer = self.web.last_error();
         else
-            line += status_text(self.web) + ", " + shown_reply(reply);
-        self.lines.push_back(line);
+            record.answer = shown_reply(reply);
+        self.fetches.push_back(record);
         return read;
     }
 };
 
+// The chain from one bootstrap URL, or the program's whole resolution.
+struct ChainReport {
+    std::string bootstrap;  // empty: both URLs, as the program runs them
+    std::vector<FetchRecord> fetches;
+    std::string directory;  // empty when none was reached
+    std::string problem;    // why none was reached
+};
 
-// Runs the program's site resolution. Returns false when it finds no
-// download directory.
-bool resolve(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
-             std::ostream& out, std::string* directory)
+// A package or a partner copy, as checked.
+struct ItemReport {
+    std::string name;
+    std::string detail;   // what was found when fine
+    std::string problem;  // empty when fine
+    int64_t size = -1;    // a package's installer size
+};
+
+struct DirectoryReport {
+    std::string url;
+    std::string problem;  // the directory itself cannot serve the program
+    std::vector<ItemReport> packages;
+    bool has_partner_index = false;
+    std::vector<ItemReport> partner_copies;
+};
+
+struct SiteReport {
+    std::vector<ChainReport> chains;
+    std::vector<DirectoryReport> directories;
+};
+
+// Stands for the second bootstrap URL when one chain is followed alone:
+// no page of a site has it, and the recorder ends the chain at it.
+const char STOP_URL[] = "dlmtool:end-of-chain";
+
+// Runs the program's site resolution from two bootstrap URLs.
+ChainReport resolve(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web)
 {
     // The resolution takes the bootstrap URLs as the program stores them.
     std::string first = encipher(bootstrap_1);
     std::string second = encipher(bootstrap_2);
-    ChainRecorder recorder{web, {}};
+    ChainRecorder recorder{web, STOP_URL, {}};
     char* url_buffer = nullptr;
     char* reply_buffer = nullptr;
-    int found = resolve_download_site(&url_buffer, &reply_buffer, first.c_str(), second.c_str(),
-                                      recorder.fetcher());
-    if (found)
-        *directory = url_buffer;
+    ChainReport report;
+    if (resolve_download_site(&url_buffer, &reply_buffer, first.c_str(), second.c_str(),
+                              recorder.fetcher()))
+        report.directory = url_buffer;
     free(url_buffer);
     free(reply_buffer);
-    out << "chain:\n";
-    for (const std::string& line : recorder.lines)
-        out << line << "\n";
-    return found != 0;
+    report.fetches = recorder.fetches;
+    return report;
+}
+
+// The URLs of a chain that came back to one it had asked before, as
+// "a -> b -> a"; empty when none did.
+std::string loop_of(const std::vector<FetchRecord>& fetches)
+{
+    for (size_t i = 1; i < fetches.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (fetches[j].url != fetches[i].url)
+                continue;
+            std::string loop = fetches[j].url;
+            for (size_t k = j + 1; k <= i; ++k)
+                loop += " -> " + fetches[k].url;
+            return loop;
+        }
+    }
+    return std::string();
+}
+
+// Why a chain that reached no directory ended, from its last reply.
+std::string why_chain_ended(const std::vector<FetchRecord>& fetches)
+{
+    const FetchRecord& last = fetches.back();
+    std::string reply = decipher(last.reply);
+    if (fetches.size() > static_cast<size_t>(MAX_REDIRECTIONS) && find_field(reply.c_str(), "sUrl")) {
+        std::string loop = loop_of(fetches);
+        if (!loop.empty())
+            return "redirect loop: " + loop;
+        return "more than " + std::to_string(MAX_REDIRECTIONS) +
+               " redirections; the program follows at most " + std::to_string(MAX_REDIRECTIONS);
+    }
+    if (last.status == 0)
+        return last.url + " cannot be opened";
+    int32_t flag = 0;
+    if (!get_int_field(reply.c_str(), "iFlag", &flag))
+        return last.url + " is not a reply record (HTTP " + std::to_string(last.status) + ")";
+    if (flag == 0)
+        return last.url + " has iFlag=0 but no sDlurl the program can use";
+    return last.url + " has iFlag=" + std::to_string(flag) + " but no sUrl the program can use";
+}
+
+// The chain from one bootstrap URL alone.
+ChainReport follow_chain(const std::string& bootstrap, WebClient& web)
+{
+    ChainReport report = resolve(bootstrap, STOP_URL, web);
+    report.bootstrap = bootstrap;
+    if (report.directory.empty())
+        report.problem = why_chain_ended(report.fetches);
+    return report;
 }
 
 // Fetches and parses a package's manifest as the program does. Returns the
@@ -200,73 +296,211 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
 }
 
 // The copies that the index of the partners folder lists; a site without
-// the index has none. Returns the number that failed.
-int check_partner_copies(const std::string& directory, WebClient& web, std::ostream& out)
+// the index has none.
+void check_partner_copies(WebClient& web, DirectoryReport* report)
 {
-    std::string folder = directory + PARTNER_FOLDER;
+    std::string folder = report->url + PARTNER_FOLDER;
     FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
     if (index.answered && index.status == 404)
-        return 0;
+        return;
+    report->has_partner_index = true;
     if (!index.answered || index.status != 200) {
-        out << "FAIL " << PARTNER_FOLDER << PARTNER_INDEX << " cannot be fetched ("
-            << (index.answered ? "HTTP " + std::to_string(index.status) : index.error) << ")\n";
-        return 1;
+        report->partner_copies.push_back(
+            {std::string(PARTNER_FOLDER) + PARTNER_INDEX, "",
+             "cannot be fetched (" +
+                 (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")"});
+        return;
     }
-    int copies = 0;
-    int failed = 0;
-    for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1, ++copies) {
+    for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1) {
         end = std::min(index.body.find('\n', at), index.body.size());
-        std::string shown;
-        std::string problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &shown);
-        if (problem.empty())
-            out << "ok   " << shown << "\n";
-        else
-            out << "FAIL " << shown << ": " << problem << "\n";
-        failed += problem.empty() ? 0 : 1;
+        ItemReport item;
+        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &item.name);
+        size_t space = item.name.find(' ');
+        if (space != std::string::npos) {
+            item.detail = item.name.substr(space + 1);
+            item.name.resize(space);
+        }
+        report->partner_copies.push_back(item);
     }
-    out << copies << " partner copies: " << copies - failed << " ok";
+}
+
+// Every package of a download directory, and its partner copies.
+DirectoryReport check_directory(const std::string& url, WebClient& web)
+{
+    DirectoryReport report;
+    report.url = url;
+    if (url.size() > MAX_DOWNLOAD_DIR_URL) {
+        report.problem = "the download directory URL has " + std::to_string(url.size()) +
+                         " characters; the program holds at most " +
+                         std::to_string(MAX_DOWNLOAD_DIR_URL);
+        return report;
+    }
+    for (const SitePackage& package : all_packages()) {
+        int32_t size = 0;
+        ItemReport item;
+        item.name = package.installer();
+        item.problem = check_package(url, package, web, &size);
+        if (item.problem.empty()) {
+            item.size = size;
+            item.detail = std::to_string(size) + " bytes";
+        }
+        report.packages.push_back(item);
+    }
+    check_partner_copies(web, &report);
+    return report;
+}
+
+int failures(const std::vector<ItemReport>& items)
+{
+    return static_cast<int>(std::count_if(items.begin(), items.end(),
+                                          [](const ItemReport& item) { return !item.problem.empty(); }));
+}
+
+bool passed(const SiteReport& report)
+{
+    for (const ChainReport& chain : report.chains) {
+        if (chain.directory.empty())
+            return false;
+    }
+    for (const DirectoryReport& directory : report.directories) {
+        if (!directory.problem.empty() || failures(directory.packages) ||
+            failures(directory.partner_copies))
+            return false;
+    }
+    return true;
+}
+
+void print_chain(const ChainReport& chain, size_t number, std::ostream& out)
+{
+    if (chain.bootstrap.empty())
+        out << "chain:\n";
+    else
+        out << "chain " << number << ": " << chain.bootstrap << "\n";
+    for (const FetchRecord& fetch : chain.fetches) {
+        out << "  " << fetch.url << " -> ";
+        if (fetch.status == 0)
+            out << "cannot be opened (" << fetch.answer << ")\n";
+        else
+            out << "HTTP " << fetch.status << ", " << fetch.answer << "\n";
+    }
+    std::string name = chain.bootstrap.empty() ? "the program" : "chain " + std::to_string(number);
+    if (!chain.directory.empty())
+        out << "ok   " << name << " reaches " << chain.directory << "\n";
+    else if (chain.bootstrap.empty())
+        out << "FAIL no download directory: both chains ended without one\n";
+    else
+        out << "FAIL " << name << " reaches no download directory: " << chain.problem << "\n";
+}
+
+void print_items(const std::vector<ItemReport>& items, const char* what, std::ostream& out)
+{
+    for (const ItemReport& item : items) {
+        if (item.problem.empty())
+            out << "ok   " << item.name << (item.detail.empty() ? "" : " ") << item.detail << "\n";
+        else
+            out << "FAIL " << item.name << ": " << item.problem << "\n";
+    }
+    int failed = failures(items);
+    out << items.size() << " " << what << ": " << static_cast<int>(items.size()) - failed << " ok";
     if (failed)
         out << ", " << failed << " failed";
     out << "\n";
-    return failed;
+}
+
+void print_report(const SiteReport& report, std::ostream& out)
+{
+    for (size_t i = 0; i < report.chains.size(); ++i)
+        print_chain(report.chains[i], i + 1, out);
+    for (const DirectoryReport& directory : report.directories) {
+        out << "download directory: " << directory.url << "\n";
+        if (!directory.problem.empty()) {
+            out << "FAIL " << directory.problem << "\n";
+            continue;
+        }
+        print_items(directory.packages, "packages", out);
+        if (directory.has_partner_index)
+            print_items(directory.partner_copies, "partner copies", out);
+    }
+}
+
+std::string json_verdict(const std::string& problem)
+{
+    return problem.empty() ? "\"verdict\": \"ok\"" : "\"verdict\": \"fail\", \"problem\": " + json_string(problem);
+}
+
+std::string json_chain(const ChainReport& chain)
+{
+    std::string text = "{\"bootstrap\": " + (chain.bootstrap.empty() ? "null" : json_string(chain.bootstrap));
+    std::string problem = chain.directory.empty() && chain.problem.empty()
+                              ? "both chains ended without a download directory" : chain.problem;
+    text += ", " + json_verdict(chain.directory.empty() ? problem : "") + ", \"directory\": " +
+            (chain.directory.empty() ? "null" : json_string(chain.directory)) + ", \"fetches\": [";
+    for (size_t i = 0; i < chain.fetches.size(); ++i) {
+        const FetchRecord& fetch = chain.fetches[i];
+        text += std::string(i ? ", " : "") + "{\"url\": " + json_string(fetch.url) +
+                ", \"status\": " + std::to_string(fetch.status) + ", \"" +
+                (fetch.status ? "reply" : "error") + "\": " + json_string(fetch.answer) + "}";
+    }
+    return text + "]}";
+}
+
+std::string json_items(const std::vector<ItemReport>& items)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ItemReport& item = items[i];
+        text += std::string(i ? ",\n      " : "\n      ") + "{\"name\": " + json_string(item.name) +
+                ", " + json_verdict(item.problem);
+        if (item.size >= 0)
+            text += ", \"size\": " + std::to_string(item.size);
+        else if (item.problem.empty() && !item.detail.empty())
+            text += ", \"detail\": " + json_string(item.detail);
+        text += "}";
+    }
+    return text + "]";
+}
+
+void print_json(const SiteReport& report, std::ostream& out)
+{
+    out << "{\"chains\": [";
+    for (size_t i = 0; i < report.chains.size(); ++i)
+        out << (i ? ",\n  " : "\n  ") << json_chain(report.chains[i]);
+    out << "],\n \"directories\": [";
+    for (size_t i = 0; i < report.directories.size(); ++i) {
+        const DirectoryReport& directory = report.directories[i];
+        out << (i ? ",\n  " : "\n  ") << "{\"url\": " << json_string(directory.url) << ", "
+            << json_verdict(directory.problem) << ",\n   \"packages\": " << json_items(directory.packages)
+            << ",\n   \"partner_copies\": " << json_items(directory.partner_copies) << "}";
+    }
+    out << "],\n \"verdict\": \"" << (passed(report) ? "ok" : "fail") << "\"}\n";
 }
 
 }  // namespace
 
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
-               std::ostream& out)
+               std::ostream& out, const CheckOptions& options)
 {
-    std::string directory;
-    if (!resolve(bootstrap_1, bootstrap_2, web, out, &directory)) {
-        out << "FAIL no download directory: both chains ended without one\n";
-        return 1;
+    SiteReport report;
+    if (options.as_program) {
+        report.chains.push_back(resolve(bootstrap_1, bootstrap_2, web));
+    } else {
+        report.chains.push_back(follow_chain(bootstrap_1, web));
+        if (bootstrap_2 != bootstrap_1)
+            report.chains.push_back(follow_chain(bootstrap_2, web));
     }
-    out << "download directory: " << directory << "\n";
-    if (directory.size() > MAX_DOWNLOAD_DIR_URL) {
-        out << "FAIL the download directory URL has " << directory.size()
-            << " characters; the program holds at most " << MAX_DOWNLOAD_DIR_URL << "\n";
-        return 1;
+    std::vector<std::string> directories;
+    for (const ChainReport& chain : report.chains) {
+        if (!chain.directory.empty() &&
+            std::find(directories.begin(), directories.end(), chain.directory) == directories.end())
+            directories.push_back(chain.directory);
     }
-
-    int packages = 0;
-    int failed = 0;
-    for (const SitePackage& package : all_packages()) {
-        int32_t size = 0;
-        std::string problem = check_package(directory, package, web, &size);
-        ++packages;
-        if (problem.empty()) {
-            out << "ok   " << package.installer() << " " << size << " bytes\n";
-        } else {
-            ++failed;
-            out << "FAIL " << package.installer() << ": " << problem << "\n";
-        }
-    }
-    out << packages << " packages: " << packages - failed << " ok";
-    if (failed)
-        out << ", " << failed << " failed";
-    out << "\n";
-    failed += check_partner_copies(directory, web, out);
-    return failed ? 1 : 0;
+    for (const std::string& directory : directories)
+        report.directories.push_back(check_directory(directory, web));
+    if (options.json)
+        print_json(report, out);
+    else
+        print_report(report, out);
+    return passed(report) ? 0 : 1;
 }
 
 int site_check_command(const ParsedArgs& args)
@@ -279,7 +513,8 @@ int site_check_command(const ParsedArgs& args)
     const std::string& first = args.positional[0];
     const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
     CurlWebClient web;
-    int result = check_site(first, second, web, std::cout);
+    CheckOptions options{args.has("--as-program"), args.has("--json")};
+    int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;
 }

@@ -10,13 +10,20 @@
 
 extern const char site_check_usage[];
 
-// Resolves the download directory from the two bootstrap URLs with the
-// program's own resolution, then fetches and parses each of the 22
-// manifests and checks that its installer is served whole. Prints the
-// chain, one line per package and a summary to out. Returns 0 when every
-// package is fine, 1 otherwise.
+struct CheckOptions {
+    bool as_program = false;  // one resolution with the program's fallback
+    bool json = false;        // the report as one JSON object
+};
+
+// Follows the chain from each bootstrap URL on its own (or, as_program,
+// resolves as the program does: the second only when the first fails),
+// then in each download directory reached fetches and parses each of the
+// 22 manifests, checks that its installer is served whole, and reads back
+// the partner copies. Prints the chains, one line per package and copy and
+// the summaries to out. Returns 0 when every chain reaches a directory and
+// everything there is fine, 1 otherwise.
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
-               std::ostream& out);
+               std::ostream& out, const CheckOptions& options = CheckOptions());
 
 // One or two bootstrap URLs as the positional arguments.
 int site_check_command(const ParsedArgs& args);

@@ -10,6 +10,7 @@
 #include "tag.h"
 #include "manifest_command.h"
 #include "pe_signature.h"
+#include "stamp.h"
 #include "tool_support.h"
 
 const char PARTNER_FOLDER[] = "partners/";
@@ -39,6 +40,7 @@ private:
     void line(const std::string& text);
     void installer(const std::string& args);
     void package(const std::string& args);
+    void language(const std::string& args);
     void reply(const std::string& args);
     void program(const std::string& file);
     void tag(const std::string& args);
@@ -49,6 +51,11 @@ private:
                                bool has_argument);
     void finish();
     void check_redirect(const ReplyPage& page);
+    std::string site_path_of(const ReplyPage& page) const;
+    void check_redirect_target(const ReplyPage& page,
+                               const std::map<std::string, const ReplyPage*>& pages) const;
+    void check_redirect_chain(const ReplyPage& page,
+                              const std::map<std::string, const ReplyPage*>& pages) const;
     void check_first(const std::string& what, int first_line) const;
     void check_rules(const std::string& what, const std::string& value,
                      const std::vector<ValueRule>& rules) const;
@@ -61,7 +68,9 @@ private:
     [[noreturn]] void fail(const std::string& message, int line = -1) const
     {
         int at = line < 0 ? line_ : line;
-        throw ToolError(name_ + (at > 0 ? ":" + std::to_string(at) : std::string()) + ": " + message);
+        // Invisible characters of the configuration are shown escaped.
+        throw ToolError(name_ + (at > 0 ? ":" + std::to_string(at) : std::string()) + ": " +
+                        printable(message));
     }
 
     std::string name_;
@@ -74,11 +83,14 @@ private:
     SiteConfig config_;
 };
 
-// Splits "head rest" at the first space. Returns false when there is no
-// space (rest is then empty).
+// Words are separated by a space or a tab.
+const char SEPARATORS[] = " \t";
+
+// Splits "head rest" at the first separator. Returns false when there is
+// none (rest is then empty).
 bool split_first(const std::string& text, std::string* head, std::string* rest)
 {
-    size_t space = text.find(' ');
+    size_t space = text.find_first_of(SEPARATORS);
     *head = text.substr(0, space);
     *rest = space == std::string::npos ? std::string() : text.substr(space + 1);
     return space != std::string::npos;
@@ -155,15 +167,24 @@ const std::vector<ValueRule> REPLY_PATH_RULES = {
     {ends_with_slash, "names a folder, not a file"},
 };
 
+// What an editor on Windows may put at the start of a text file.
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+
+const std::vector<std::string> KEYWORDS = {"base",    "directory", "installer", "package",
+                                           "language", "news",     "reply",     "program",
+                                           "tag",     "placement"};
+
 SiteConfig ConfigReader::read(const std::string& text)
 {
-    size_t start = 0;
+    size_t start = text.compare(0, 3, BYTE_ORDER_MARK) == 0 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
         ++line_;
-        line(text.substr(start, end - start));
+        // A line may end with CR LF: the CR is no part of it.
+        size_t length = end - start - (end > start && text[end - 1] == '\r' ? 1 : 0);
+        line(text.substr(start, length));
         start = end + 1;
     }
     line_ = 0;
@@ -191,6 +212,8 @@ void ConfigReader::line(const std::string& text)
         installer(args);
     } else if (keyword == "package") {
         package(args);
+    } else if (keyword == "language") {
+        language(args);
     } else if (keyword == "news") {
         // Everything after "news " is the line, spaces included; "news "
         // alone is an empty news line.
@@ -206,7 +229,7 @@ void ConfigReader::line(const std::string& text)
     } else if (keyword == "placement") {
         placement(single_argument(keyword, args, has_args, "table or signature"));
     } else {
-        fail("unknown keyword '" + keyword + "'");
+        fail("unknown keyword '" + keyword + "'" + nearest_suggestion(keyword, KEYWORDS));
     }
 }
 
@@ -216,7 +239,7 @@ std::string ConfigReader::single_argument(const std::string& keyword, const std:
 {
     if (!has_args || args.empty())
         fail("'" + keyword + "' needs " + what);
-    size_t space = args.find(' ');
+    size_t space = args.find_first_of(SEPARATORS);
     if (space != std::string::npos)
         fail("'" + keyword + "' takes only " + what + "; unexpected '" + args.substr(space + 1) +
              "'");
@@ -282,6 +305,28 @@ void ConfigReader::package(const std::string& args)
     config_.packages[name] = installer_at(file);
 }
 
+// Both packages of one language, whichever prefix the survey picks.
+void ConfigReader::language(const std::string& args)
+{
+    std::string code, file;
+    if (!split_first(args, &code, &file) || code.empty() || file.empty())
+        fail("'language' needs a language code and a file");
+    std::vector<std::string> names;
+    for (const SitePackage& package : all_packages()) {
+        if (code == package.code)
+            names.push_back(package.name());
+    }
+    if (names.empty())
+        fail("unknown language code '" + code + "' (CHT, DEU, ENG, SPA, FRE, ITA, JAP, KOR, DUT, "
+             "POR or SWE)");
+    InstallerSource source = installer_at(file);
+    for (const std::string& name : names) {
+        auto known = config_.packages.find(name);
+        check_first("package " + name, known == config_.packages.end() ? 0 : known->second.line);
+        config_.packages[name] = source;
+    }
+}
+
 void ConfigReader::reply(const std::string& args)
 {
     std::string path, rest, kind, argument;
@@ -308,9 +353,9 @@ ReplyPage::Kind ConfigReader::reply_kind(const std::string& kind, const std::str
     if (kind == "redirect") {
         if (argument.empty())
             fail("'reply PATH redirect' needs a target");
-        if (argument.find(' ') != std::string::npos)
+        if (argument.find_first_of(SEPARATORS) != std::string::npos)
             fail("a redirect target is one word; unexpected '" +
-                 argument.substr(argument.find(' ') + 1) + "'");
+                 argument.substr(argument.find_first_of(SEPARATORS) + 1) + "'");
         return ReplyPage::REDIRECT;
     }
     if (kind == "record" || kind == "plain") {
@@ -318,7 +363,8 @@ ReplyPage::Kind ConfigReader::reply_kind(const std::string& kind, const std::str
             fail("'reply PATH " + kind + "' needs a text (\"" + kind + " \" for an empty one)");
         return kind == "record" ? ReplyPage::RECORD : ReplyPage::PLAIN;
     }
-    fail("unknown reply kind '" + kind + "' (direct, redirect, record or plain)");
+    fail("unknown reply kind '" + kind + "' (direct, redirect, record or plain)" +
+         nearest_suggestion(kind, {"direct", "redirect", "record", "plain"}));
 }
 
 void ConfigReader::program(const std::string& file)
@@ -329,19 +375,10 @@ void ConfigReader::program(const std::string& file)
     config_.program = (fs::path(folder_) / file).string();
     config_.program_line = line_;
     try {
-        readable_file_size(config_.program);
+        check_program(config_.program);
     } catch (const ToolError& error) {
         fail(error.what());
     }
-}
-
-// Letters, digits and '-': safe in a file name and a URL, and no '.',
-// which would end the tag that the name carries.
-bool is_tag_word(const std::string& word, size_t longest)
-{
-    return !word.empty() && word.size() <= longest &&
-           word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-") ==
-               std::string::npos;
 }
 
 void ConfigReader::tag(const std::string& args)
@@ -418,9 +455,73 @@ void ConfigReader::finish()
     }
     if (config_.replies.empty())
         fail("no 'reply' line: the program would find nothing at its bootstrap URLs");
+    std::map<std::string, const ReplyPage*> pages;
+    for (const ReplyPage& page : config_.replies)
+        pages[page.path] = &page;
     for (const ReplyPage& page : config_.replies) {
-        if (page.kind == ReplyPage::REDIRECT)
+        if (page.kind == ReplyPage::REDIRECT) {
             check_redirect(page);
+            check_redirect_target(page, pages);
+        }
+    }
+    for (const ReplyPage& page : config_.replies)
+        check_redirect_chain(page, pages);
+}
+
+// The path within the site that a redirect leads to; empty when the target
+// lies outside the site (site check follows it there).
+std::string ConfigReader::site_path_of(const ReplyPage& page) const
+{
+    const std::string& target = page.argument;
+    if (lacks_scheme(target))
+        return target;
+    if (target.compare(0, config_.base.size(), config_.base) == 0)
+        return target.substr(config_.base.size());
+    return std::string();
+}
+
+// A redirect within the site must lead to one of its reply pages.
+void ConfigReader::check_redirect_target(const ReplyPage& page,
+                                         const std::map<std::string, const ReplyPage*>& pages) const
+{
+    if (starts_at_root(page.argument))
+        fail("redirect target '" + page.argument + "' starts with '/': after base the URL "
+             "would hold '//'; write it relative to base",
+             page.line);
+    std::string path = site_path_of(page);
+    if (path.empty() || pages.count(path))
+        return;
+    std::string what = "which the site does not have";
+    for (const SitePackage& package : all_packages()) {
+        if (path == config_.directory + package.installer())
+            what = "an installer, not a reply page";
+        if (path == config_.directory + package.manifest())
+            what = "a manifest, not a reply page";
+    }
+    fail("redirect to " + path + ", " + what, page.line);
+}
+
+// The chain the program follows from page, as far as it stays in the site:
+// no loop, and no more redirections than the program follows.
+void ConfigReader::check_redirect_chain(const ReplyPage& page,
+                                        const std::map<std::string, const ReplyPage*>& pages) const
+{
+    std::string chain = page.path;
+    std::vector<std::string> seen = {page.path};
+    for (const ReplyPage* at = &page; at->kind == ReplyPage::REDIRECT;) {
+        std::string next = site_path_of(*at);
+        if (next.empty())
+            return;
+        chain += " -> " + next;
+        if (std::find(seen.begin(), seen.end(), next) != seen.end())
+            fail("redirect loop: " + chain, page.line);
+        seen.push_back(next);
+        if (seen.size() > static_cast<size_t>(MAX_REDIRECTIONS) + 1)
+            fail("more than " + std::to_string(MAX_REDIRECTIONS) + " redirections from " +
+                     page.path + " to " + next + "; the program follows at most " +
+                     std::to_string(MAX_REDIRECTIONS),
+                 page.line);
+        at = pages.at(next);
     }
 }
 

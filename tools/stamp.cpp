@@ -11,9 +11,12 @@
 #include "tool_support.h"
 
 const char stamp_usage[] =
-    "usage: dlmtool stamp IN.exe --id ID [--suffix S] [--in-signature] [-o OUT.exe]\n"
-    "Writes a copy of IN.exe that ends with the distribution tag trailer\n"
-    "(identifier at most 11 bytes, suffix at most 20). A trailer that IN.exe\n"
+    "usage: dlmtool stamp IN.exe --id ID [--suffix S] [--in-signature] [--output OUT.exe]\n"
+    "Writes a copy of IN.exe (a Windows program) that ends with the\n"
+    "distribution tag trailer: identifier 1 to 11, suffix 1 to 20 letters,\n"
+    "digits or '-' (they name files, travel in URLs and go to the registry).\n"
+    "Without --output (or -o) the copy goes to standard output; -o - says so\n"
+    "too. A trailer that IN.exe\n"
     "already has is replaced, not followed by a second one. The program then\n"
     "reads the tag ID, or ID_S with a suffix.\n"
     "A signed IN.exe stays signed: the trailer goes inside its certificate\n"
@@ -26,8 +29,10 @@ const char tag_usage[] =
     "Prints the distribution tag that the program would read when run from\n"
     "FILE: from its trailer, or else from its file name (\"polvex\" + tag).\n"
     "Then tells on standard error where it found the tag and whether FILE is\n"
-    "signed with its image digest intact. Exits 1 when the program would\n"
-    "read no tag.\n";
+    "signed with its image digest intact. Exits 1, printing nothing on\n"
+    "standard output, when the program would read no tag or an empty one (no\n"
+    "trailer, and a name without \"polvex\" + tag); a folder or a file that\n"
+    "cannot be read is an error.\n";
 
 namespace {
 
@@ -74,6 +79,34 @@ std::string program_form(const std::string& path)
 }
 
 }  // namespace
+
+bool is_tag_word(const std::string& word, size_t longest)
+{
+    return !word.empty() && word.size() <= longest &&
+           word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-") ==
+               std::string::npos;
+}
+
+void check_tag_words(const std::string& identifier, const std::string& suffix)
+{
+    if (!is_tag_word(identifier, TRAILER_ID_SIZE))
+        throw ToolError("identifier '" + printable(identifier) +
+                        "' must be 1 to 11 letters, digits or '-'");
+    if (!suffix.empty() && !is_tag_word(suffix, TRAILER_SUFFIX_SIZE))
+        throw ToolError("suffix '" + printable(suffix) + "' must be 1 to 20 letters, digits or '-'");
+}
+
+std::string read_program_file(const std::string& path)
+{
+    readable_file_size(path);  // a folder or a device is refused here
+    return read_file(path);
+}
+
+void check_program(const std::string& path)
+{
+    if (read_signed_image(read_program_file(path)).kind == SignedImage::NOT_PE)
+        throw ToolError(path + " is not a Windows program (no MZ and PE headers)");
+}
 
 std::string trailer_for(const std::string& identifier, const std::string& suffix)
 {
@@ -124,9 +157,10 @@ std::string stamped_signed(const std::string& image, const SignedImage& layout,
 
 std::string stamped_image(const std::string& in, const std::string& trailer, TrailerPlace place)
 {
-    readable_file_size(in);
-    std::string image = read_file(in);
+    std::string image = read_program_file(in);
     SignedImage layout = read_signed_image(image);
+    if (layout.kind == SignedImage::NOT_PE)
+        throw ToolError(in + " is not a Windows program (no MZ and PE headers)");
     if (layout.kind != SignedImage::SIGNED) {
         if (place == TrailerPlace::SIGNATURE)
             throw ToolError(in + " is not signed: --in-signature needs a signature to hold the tag");
@@ -224,6 +258,9 @@ int stamp_command(const ParsedArgs& args)
 {
     if (!args.has("--id"))
         throw UsageError("--id ID is required");
+    check_tag_words(args.get("--id"), args.get("--suffix"));
+    if (args.has("--suffix") && args.get("--suffix").empty())
+        throw ToolError("--suffix needs 1 to 20 letters, digits or '-'; leave it out for none");
     stamp_file(args.positional[0], args.get("-o"), args.get("--id"), args.get("--suffix"),
                args.has("--in-signature") ? TrailerPlace::SIGNATURE
                                           : TrailerPlace::CERTIFICATE_TABLE);
@@ -234,14 +271,16 @@ int tag_command(const ParsedArgs& args)
 {
     const std::string& path = args.positional[0];
     // The program would fall back on the name of a file it cannot open;
-    // here a missing file is more likely a mistyped path.
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::status(path, error)))
-        throw ToolError("cannot read " + path + ": " + error.message());
-    std::string image = read_file(path);
+    // here a missing file, a folder or an unreadable one is more likely a
+    // mistyped path.
+    std::string image = read_program_file(path);
     TagReading reading = read_tag_of(&image, path);
-    if (!reading.found)
-        throw ToolError(path + ": the program would read no tag (the path names no file)");
+    if (!reading.found || reading.tag.empty()) {
+        // From the name: no trailer, and no "polvex" + tag in the name.
+        fprintf(stderr, "%s: the program would read no tag (%s); %s\n", path.c_str(),
+                reading.form.c_str(), reading.signature.c_str());
+        return 1;
+    }
     write_output("", reading.tag + "\n");
     fprintf(stderr, "%s: %s; %s\n", path.c_str(), reading.form.c_str(), reading.signature.c_str());
     return 0;

@@ -10,6 +10,20 @@
 extern const char stamp_usage[];
 extern const char tag_usage[];
 
+// Letters, digits and '-', 1 to longest of them: what an identifier or a
+// suffix may hold. They name the partner's file (polvexTAG.exe, where a '.'
+// would end the tag), travel in URLs, and are written to the registry and
+// shown by the program as they are; '_' joins identifier and suffix.
+bool is_tag_word(const std::string& word, size_t longest);
+
+// Refuses (ToolError) an identifier or a suffix that breaks that rule; the
+// suffix may be empty.
+void check_tag_words(const std::string& identifier, const std::string& suffix);
+
+// Refuses (ToolError) a file that cannot be read or is not a Windows
+// program (no MZ and PE headers).
+void check_program(const std::string& path);
+
 // The 35-byte trailer for an identifier and a suffix. Throws ToolError when
 // either is too long for its field.
 std::string trailer_for(const std::string& identifier, const std::string& suffix);
@@ -29,7 +43,9 @@ enum class TrailerPlace {
 // standard output when out is empty). in and out may be the same file. A
 // signed in keeps its signature: the trailer goes to place, the checksum
 // is recomputed; a signed in laid out so that a trailer would break or
-// hide the signature is refused (ToolError, nothing written).
+// hide the signature, or an in that is not a Windows program, is refused
+// (ToolError, nothing written). The words are taken as they are: callers
+// check them with check_tag_words.
 void stamp_file(const std::string& in, const std::string& out, const std::string& identifier,
                 const std::string& suffix, TrailerPlace place = TrailerPlace::CERTIFICATE_TABLE);
 
@@ -54,3 +70,6 @@ bool tag_of_file(const std::string& path, std::string* tag);
 // The commands, with one input file as the only positional argument.
 int stamp_command(const ParsedArgs& args);
 int tag_command(const ParsedArgs& args);
+
+// The file's bytes, refusing what is not a regular readable file.
+std::string read_program_file(const std::string& path);

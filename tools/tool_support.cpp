@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <ctype.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -99,6 +101,45 @@ std::string ParsedArgs::get(const std::string& option) const
     return it == options.end() ? std::string() : it->second;
 }
 
+namespace {
+
+// One option and its value, from "--name=value" or from the next argument.
+// Returns the option's canonical name.
+std::string take_option(const std::vector<std::string>& args, size_t* i,
+                        const std::set<std::string>& value_options,
+                        const std::set<std::string>& flag_options, std::string* value)
+{
+    const std::string& arg = args[*i];
+    size_t equals = arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos;
+    std::string name = arg.substr(0, equals);
+    if (name == "--output")
+        name = "-o";
+    if (flag_options.count(name)) {
+        if (equals != std::string::npos)
+            throw UsageError(name + " takes no value");
+        return name;
+    }
+    if (!value_options.count(name)) {
+        std::vector<std::string> known(value_options.begin(), value_options.end());
+        known.insert(known.end(), flag_options.begin(), flag_options.end());
+        if (value_options.count("-o"))
+            known.push_back("--output");
+        throw UsageError("unknown option " + printable(arg) + nearest_suggestion(name, known));
+    }
+    if (equals != std::string::npos) {
+        *value = arg.substr(equals + 1);
+    } else {
+        if (*i + 1 >= args.size())
+            throw UsageError(name + " needs a value");
+        *value = args[++*i];
+    }
+    if (name == "-o" && *value == "-")
+        value->clear();  // standard output, as without -o
+    return name;
+}
+
+}  // namespace
+
 ParsedArgs parse_args(const std::vector<std::string>& args,
                       const std::set<std::string>& value_options,
                       const std::set<std::string>& flag_options)
@@ -108,21 +149,91 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             parsed.help = true;
-        } else if (value_options.count(arg)) {
-            if (i + 1 >= args.size())
-                throw UsageError(arg + " needs a value");
-            if (parsed.has(arg))
-                throw UsageError(arg + " given twice");
-            parsed.options[arg] = args[++i];
-        } else if (flag_options.count(arg)) {
-            parsed.options[arg] = std::string();
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
+            std::string value;
+            std::string name = take_option(args, &i, value_options, flag_options, &value);
+            if (parsed.has(name) && !flag_options.count(name))
+                throw UsageError(name + " given twice");
+            parsed.options[name] = value;
         } else {
             parsed.positional.push_back(arg);
         }
     }
     return parsed;
+}
+
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < ' ' || c >= 0x7F)
+            out += std::string("\\x") + "0123456789abcdef"[c >> 4] + "0123456789abcdef"[c & 15];
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+namespace {
+
+// Single-character edits from a to b, letters compared without case.
+size_t edit_distance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            bool same = tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::string nearest_suggestion(const std::string& word, const std::vector<std::string>& candidates)
+{
+    const std::string* best = nullptr;
+    size_t best_distance = 3;  // more than two edits is not a slip of the hand
+    for (const std::string& candidate : candidates) {
+        size_t distance = edit_distance(word, candidate);
+        if (distance < best_distance && distance < word.size()) {
+            best = &candidate;
+            best_distance = distance;
+        }
+    }
+    return best ? " (did you mean '" + *best + "'?)" : std::string();
+}
+
+std::string json_string(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < ' ' || c >= 0x7F) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
 }
 
 std::string read_file(const std::string& path)
@@ -163,9 +274,58 @@ void copy_bytes(const std::string& from, const OutputSink& out, uint64_t length)
     read_pieces(from, length, [&](const char* piece, size_t size) { out.write(piece, size); });
 }
 
+namespace {
+
+// Copies shorter than this end before anyone waits for them.
+const uint64_t PROGRESS_FROM = 16 << 20;
+
+// "copying NAME: N of M MiB" on standard error, rewritten in place, when
+// standard error is a terminal and the work is long.
+class ProgressLine {
+public:
+    ProgressLine(std::string what, uint64_t total)
+        : what_(std::move(what)), total_(total), shown_(total >= PROGRESS_FROM && isatty(STDERR_FILENO))
+    {
+    }
+    ~ProgressLine()
+    {
+        if (shown_)
+            fputs("\r\033[K", stderr);  // the finished line goes
+    }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void add(uint64_t bytes)
+    {
+        done_ += bytes;
+        uint64_t mib = done_ >> 20;
+        if (!shown_ || (mib == last_mib_ && done_ != total_))
+            return;
+        last_mib_ = mib;
+        fprintf(stderr, "\r%s: %llu of %llu MiB", what_.c_str(), static_cast<unsigned long long>(mib),
+                static_cast<unsigned long long>(total_ >> 20));
+        fflush(stderr);
+    }
+
+private:
+    std::string what_;
+    uint64_t total_;
+    bool shown_;
+    uint64_t done_ = 0;
+    uint64_t last_mib_ = UINT64_MAX;
+};
+
+}  // namespace
+
 void copy_file(const std::string& from, const std::string& to)
 {
-    write_output(to, [&](const OutputSink& out) { copy_bytes(from, out); });
+    ProgressLine progress("copying " + from, readable_file_size(from));
+    write_output(to, [&](const OutputSink& out) {
+        read_pieces(from, WHOLE_FILE, [&](const char* piece, size_t size) {
+            out.write(piece, size);
+            progress.add(size);
+        });
+    });
 }
 
 uint64_t readable_file_size(const std::string& path)

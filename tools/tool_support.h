@@ -35,12 +35,27 @@ struct ParsedArgs {
 };
 
 // Splits args: "--help" anywhere asks for help; each of value_options takes
-// the next argument as its value; each of flag_options stands alone (its
-// value is empty); any other argument starting with '-' is refused; the
-// rest are positional, in order.
+// the next argument as its value, or the text after '=' when given as
+// --option=value; each of flag_options stands alone (its value is empty);
+// "--output" is another name of "-o", and "-o -" names standard output
+// (the value is then empty, as without -o); any other argument starting
+// with '-' is refused, with the nearest option suggested; the rest are
+// positional, in order.
 ParsedArgs parse_args(const std::vector<std::string>& args,
                       const std::set<std::string>& value_options,
                       const std::set<std::string>& flag_options = {});
+
+// The text with every byte that is not printable ASCII shown escaped: \n,
+// \r, \t, or \xNN; for messages, which must show invisible characters.
+std::string printable(const std::string& text);
+
+// " (did you mean 'WORD'?)" for the candidate nearest to word, or the
+// empty text when none is near: at most two single-character edits
+// (insert, delete, replace, ignoring case) and fewer than word's length.
+std::string nearest_suggestion(const std::string& word, const std::vector<std::string>& candidates);
+
+// text as a JSON string, quotes included.
+std::string json_string(const std::string& text);
 
 // The whole content of a file.
 std::string read_file(const std::string& path);
@@ -77,7 +92,8 @@ const uint64_t WHOLE_FILE = UINT64_MAX;
 // bytes (a file that has fewer is an error).
 void copy_bytes(const std::string& from, const OutputSink& out, uint64_t length = WHOLE_FILE);
 
-// Copies a file (through a file beside to, renamed over it).
+// Copies a file (through a file beside to, renamed over it). A large copy
+// shows its progress on standard error when that is a terminal.
 void copy_file(const std::string& from, const std::string& to);
 
 // Size of a regular file that can be opened for reading.

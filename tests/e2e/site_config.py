@@ -18,7 +18,8 @@ def chain_lines(path, kind, hop_name):
     if kind == "garbage":
         return ["reply %s plain <html><body>Service unavailable</body></html>" % path]
     if kind == "loop":
-        return ["reply %s redirect %s" % (path, path)]
+        # site build refuses a redirect loop; a raw record makes one.
+        return ["reply %s record iFlag=1|sUrl=%s%s" % (path, BASE, path)]
     if kind.startswith("redirect "):
         hops = int(kind.split()[1])
         names = [path] + ["dlm/%s%d.txt" % (hop_name, i) for i in range(1, hops + 1)]

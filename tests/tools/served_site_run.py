@@ -6,6 +6,9 @@ Prints one line per check and "N passed, M failed" at the end."""
 import argparse
 import functools
 import http.server
+import json
+import pty
+import struct
 import os
 import shutil
 import subprocess
@@ -82,6 +85,19 @@ def write(path, data):
         f.write(data)
 
 
+def pe_image(size=1024):
+    """The headers that make a Windows program, as dlmtool reads them."""
+    image = bytearray(b"p" * size)
+    image[0:2] = b"MZ"
+    image[0x3C:0x40] = struct.pack("<I", 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    image[0x54:0x56] = struct.pack("<H", 96 + 16 * 8)  # optional header size
+    image[0x58:0x5A] = struct.pack("<H", 0x10B)        # PE32
+    image[0x58 + 92:0x58 + 96] = struct.pack("<I", 16)  # data directories
+    image[0x58 + 96:0x58 + 96 + 128] = bytes(128)
+    return bytes(image)
+
+
 def config_text(base, installer, replies):
     return ("# written by the test\n"
             "base %s\n"
@@ -120,14 +136,16 @@ def served_sites(tool, work):
         proc = tool.run("site", "check", base + "dlm/primary.txt")
         out = lines_of(proc)
         check(proc.returncode == 0, "a good site passes", proc.stdout.decode())
-        check(sum(1 for l in out if l.startswith("ok   ")) == 22
+        check(sum(1 for l in out if l.startswith("ok   p_Vandel_")) == 22
               and "ok   p_Vandel_sys_ENG.exe %d bytes" % size in out, "22 packages are ok",
               proc.stdout.decode())
         check(out[-1] == "22 packages: 22 ok", "the summary line", out[-1] if out else "")
 
-        # The second bootstrap URL is asked when the first gives nothing, and
-        # HTTP redirections are followed as the program's client does.
-        proc = tool.run("site", "check", base + "dlm/absent.txt", base + "moved/dlm/alt1.txt")
+        # As the program: the second bootstrap URL is asked when the first
+        # gives nothing, and HTTP redirections are followed as the program's
+        # client does. Checked on its own, the dead first chain fails.
+        proc = tool.run("site", "check", base + "dlm/absent.txt", base + "moved/dlm/alt1.txt",
+                        "--as-program")
         out = lines_of(proc)
         check(proc.returncode == 0, "the second bootstrap URL and a redirection",
               proc.stdout.decode())
@@ -150,7 +168,7 @@ def served_sites(tool, work):
                      ("iFlag=0|x=" + "p" * pad + "|sDlurl=%sdl/" % base)
             enciphered = tool.run("reply", *record.split("|")).stdout
             write(os.path.join(site_root, "dlm", "long.txt"), enciphered)
-            proc = tool.run("site", "check", base + "dlm/long.txt")
+            proc = tool.run("site", "check", base + "dlm/long.txt", "--as-program")
             passed = proc.returncode == 0 if found else (
                 proc.returncode == 1 and "FAIL no download directory: both chains ended "
                 "without one" in lines_of(proc))
@@ -180,11 +198,119 @@ def served_sites(tool, work):
         server.stop()
 
     # Nothing listens on that port any more.
-    proc = tool.run("site", "check", base + "dlm/primary.txt")
+    proc = tool.run("site", "check", "--as-program", base + "dlm/primary.txt")
     out = lines_of(proc)
     check(proc.returncode == 1 and "FAIL no download directory: both chains ended without one"
           in out and out[1].startswith("  %sdlm/primary.txt -> cannot be opened (" % base),
           "an unreachable server", proc.stdout.decode())
+
+
+def hops(first, count, kind):
+    """Reply lines: first -> h1.txt -> ... -> h<count>.txt (direct), each
+    hop a redirect, or a raw record (which site build does not follow)."""
+    names = [first] + ["dlm/h%d.txt" % i for i in range(1, count + 1)]
+    if kind == "redirect":
+        lines = ["reply %s redirect %s" % (a, b) for a, b in zip(names, names[1:])]
+    else:
+        lines = ["reply %s record iFlag=1|sUrl=@BASE@%s" % (a, b) for a, b in zip(names, names[1:])]
+    return "\n".join(lines + ["reply %s direct" % names[-1]]) + "\n"
+
+
+PRIMARY_OK = "reply dlm/primary.txt direct\n"
+# Broken sites: (what, reply lines, site build's exit and message, the reply
+# lines of the same site as site check finds it when built by other means
+# (None: as given), site check's exit and the line it must print). @BASE@
+# is the site's base URL; a site check message of None: not checked.
+BROKEN_SITES = [
+    ("a dead second bootstrap URL", PRIMARY_OK, 0, None, None,
+     1, "FAIL chain 2 reaches no download directory: @BASE@dlm/alt1.txt is not a reply record (HTTP 404)"),
+    ("a dead first bootstrap URL that falls back to a working second",
+     "reply dlm/alt1.txt direct\n", 0, None, None,
+     1, "FAIL chain 1 reaches no download directory: @BASE@dlm/primary.txt is not a reply record (HTTP 404)"),
+    ("a redirect to a page the site does not have",
+     PRIMARY_OK + "reply dlm/alt1.txt redirect dlm/gone.txt\n",
+     1, "site.conf:8: redirect to dlm/gone.txt, which the site does not have",
+     PRIMARY_OK + "reply dlm/alt1.txt record iFlag=1|sUrl=@BASE@dlm/gone.txt\n",
+     1, "FAIL chain 2 reaches no download directory: @BASE@dlm/gone.txt is not a reply record (HTTP 404)"),
+    ("a page redirecting to itself", PRIMARY_OK + "reply dlm/alt1.txt redirect dlm/alt1.txt\n",
+     1, "site.conf:8: redirect loop: dlm/alt1.txt -> dlm/alt1.txt",
+     PRIMARY_OK + "reply dlm/alt1.txt record iFlag=1|sUrl=@BASE@dlm/alt1.txt\n",
+     1, "FAIL chain 2 reaches no download directory: redirect loop: @BASE@dlm/alt1.txt -> @BASE@dlm/alt1.txt"),
+    ("a -> b -> a", PRIMARY_OK + "reply dlm/alt1.txt redirect dlm/b.txt\nreply dlm/b.txt redirect dlm/alt1.txt\n",
+     1, "site.conf:8: redirect loop: dlm/alt1.txt -> dlm/b.txt -> dlm/alt1.txt",
+     PRIMARY_OK + "reply dlm/alt1.txt record iFlag=1|sUrl=@BASE@dlm/b.txt\n"
+     "reply dlm/b.txt record iFlag=1|sUrl=@BASE@dlm/alt1.txt\n",
+     1, "FAIL chain 2 reaches no download directory: redirect loop: @BASE@dlm/alt1.txt -> @BASE@dlm/b.txt -> @BASE@dlm/alt1.txt"),
+    ("a redirect to a manifest", PRIMARY_OK + "reply dlm/alt1.txt redirect dl/p_Vandel_reg_ENG.ENG\n",
+     1, "site.conf:8: redirect to dl/p_Vandel_reg_ENG.ENG, a manifest, not a reply page",
+     PRIMARY_OK + "reply dlm/alt1.txt record iFlag=1|sUrl=@BASE@dl/p_Vandel_reg_ENG.ENG\n",
+     1, "FAIL chain 2 reaches no download directory: @BASE@dl/p_Vandel_reg_ENG.ENG is not a reply record (HTTP 200)"),
+    ("a redirect to an installer", PRIMARY_OK + "reply dlm/alt1.txt redirect dl/p_Vandel_sys_ENG.exe\n",
+     1, "site.conf:8: redirect to dl/p_Vandel_sys_ENG.exe, an installer, not a reply page",
+     None, 0, None),
+    ("a target with a leading slash", "reply dlm/alt1.txt direct\nreply dlm/primary.txt redirect /dlm/alt1.txt\n",
+     1, "site.conf:8: redirect target '/dlm/alt1.txt' starts with '/': after base the URL would hold '//'",
+     None, 0, None),
+    ("21 redirections", "reply dlm/alt1.txt direct\n" + hops("dlm/primary.txt", 21, "redirect"),
+     1, "site.conf:8: more than 20 redirections from dlm/primary.txt to dlm/h21.txt; the program follows at most 20",
+     "reply dlm/alt1.txt direct\n" + hops("dlm/primary.txt", 21, "record"),
+     1, "FAIL chain 1 reaches no download directory: more than 20 redirections; the program follows at most 20"),
+    ("20 redirections", "reply dlm/alt1.txt direct\n" + hops("dlm/primary.txt", 20, "redirect"),
+     0, None, None, 0, "ok   chain 1 reaches @BASE@dl/"),
+    ("a redirect out of the site to a dead server",
+     PRIMARY_OK + "reply dlm/alt1.txt redirect http://127.0.0.1:9/x.txt\n", 0, None, None,
+     1, "FAIL chain 2 reaches no download directory: http://127.0.0.1:9/x.txt cannot be opened"),
+]
+
+
+def broken_sites(tool, work):
+    """Each broken site of the table through site build and site check."""
+    root = os.path.join(work, "broken")
+    os.makedirs(root)
+    server = Server(root)
+    installer = os.path.join(work, "small.exe")
+    write(installer, b"MZ a small installer")
+    try:
+        for number, (what, replies, build_exit, build_line, served, check_exit,
+                     check_line) in enumerate(BROKEN_SITES):
+            base = "%ss%d/" % (server.base, number)
+            conf = os.path.join(work, "site.conf")
+            write(conf, config_text(base, installer, replies.replace("@BASE@", base)).encode())
+            proc = tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
+            err = proc.stderr.decode()
+            check(proc.returncode == build_exit and (build_line is None or err.startswith(
+                "dlmtool site build: %s:%s" % (conf, build_line[len("site.conf:"):]))),
+                "site build of %s exits %d" % (what, build_exit), err)
+            if check_line is None:
+                continue
+            if served is not None:
+                write(conf, config_text(base, installer, served.replace("@BASE@", base)).encode())
+                tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
+            proc = tool.run("site", "check", base + "dlm/primary.txt", base + "dlm/alt1.txt")
+            out = lines_of(proc)
+            check(proc.returncode == check_exit and check_line.replace("@BASE@", base) in out,
+                  "site check of %s exits %d" % (what, check_exit), proc.stdout.decode()[-900:])
+        json_reports(tool, server.base + "s0/")
+    finally:
+        server.stop()
+
+
+def json_reports(tool, base):
+    """--json tells what the text tells, one object per chain and package."""
+    text = tool.run("site", "check", base + "dlm/primary.txt", base + "dlm/alt1.txt")
+    proc = tool.run("site", "check", base + "dlm/primary.txt", base + "dlm/alt1.txt", "--json")
+    try:
+        report = json.loads(proc.stdout.decode())
+    except ValueError as error:
+        check(False, "site check --json writes JSON", str(error) + proc.stdout.decode()[:400])
+        return
+    packages = report["directories"][0]["packages"]
+    check(proc.returncode == text.returncode == 1 and report["verdict"] == "fail"
+          and [c["verdict"] for c in report["chains"]] == ["ok", "fail"]
+          and report["chains"][1]["fetches"][0]["status"] == 404
+          and len(packages) == 22 and all(p["verdict"] == "ok" and p["size"] == 20 for p in packages)
+          and sum(1 for l in lines_of(text) if l.startswith("ok   p_Vandel_")) == 22,
+          "site check --json", proc.stdout.decode()[:900])
 
 
 def other_commands(tool, work):
@@ -222,15 +348,17 @@ def other_commands(tool, work):
           "reply refuses a field name", proc.stderr.decode())
 
     program = os.path.join(work, "polvex.exe")
-    write(program, b"MZ" + b"\0" * 100)
+    write(program, pe_image())
     stamped = os.path.join(work, "dist", "polvexNAME.exe")
     os.makedirs(os.path.dirname(stamped))
     first = tool.run("stamp", program, "--id", "AB12", "--suffix", "eu", "-o", stamped)
     second = tool.run("stamp", stamped, "--id", "CD34", "-o", stamped)
     tag = tool.run("tag", stamped)
     check(first.returncode == 0 and second.returncode == 0 and tag.stdout == b"CD34\n"
-          and os.path.getsize(stamped) == 102 + 35, "stamp twice, then tag",
+          and os.path.getsize(stamped) == 1024 + 35, "stamp twice, then tag",
           (first.stderr + second.stderr + tag.stdout).decode())
+
+    new_conventions(tool, work, program)
 
     conf = os.path.join(work, "bad.conf")
     write(conf, b"base http://h/\ndirectory dl/\n\nreply a.txt direct\nreply a.txt direct\n")
@@ -238,6 +366,73 @@ def other_commands(tool, work):
     check(proc.returncode == 1 and proc.stderr.decode().startswith(
         "dlmtool site build: %s:5: reply path a.txt given twice (first on line 4)" % conf),
         "site build names the line of a mistake", proc.stderr.decode())
+
+
+def new_conventions(tool, work, program):
+    """--version, --option=value, --output, -o -, tag and stamp refusals,
+    info, suggestions and the progress line."""
+    proc = tool.run("--version")
+    check(proc.returncode == 0 and proc.stdout.startswith(b"dlmtool ") and not proc.stderr,
+          "dlmtool --version", proc.stdout.decode())
+    reply = tool.run("reply", "iFlag=0").stdout
+    out = os.path.join(work, "r.txt")
+    for args in (["--output=" + out], ["--output", out], ["-o", out]):
+        os.path.exists(out) and os.remove(out)
+        proc = tool.run("reply", "iFlag=0", *args)
+        check(proc.returncode == 0 and open(out, "rb").read() == reply, "reply %s" % " ".join(args))
+    proc = tool.run("reply", "iFlag=0", "-o", "-")
+    check(proc.returncode == 0 and proc.stdout == reply and not os.path.exists("-"), "-o - writes standard output")
+    proc = tool.run("stamp", program, "--id=AB-1", "--suffix=eu", "-o", "-")
+    check(proc.returncode == 0 and proc.stdout[-35:].startswith(b"eu\0") and proc.stdout.endswith(b"AB-1" + b"\0" * 7 + b"DLID"),
+          "stamp --id=ID --suffix=S -o -", proc.stderr.decode())
+    for args, message in ((["stamp", program, "--id", ""], "identifier '' must be 1 to 11 letters, digits or '-'"),
+                          (["stamp", program, "--id", "A_B"], "identifier 'A_B' must be"),
+                          (["stamp", program, "--id", "AB", "--suffix", "e u"], "suffix 'e u' must be"),
+                          (["stamp", os.path.join(work, "plain.bin"), "--id", "AB"], "is not a Windows program"),
+                          (["tag", work], "is not a regular file"),
+                          (["info", os.path.join(work, "plain.bin")], "is not a Windows program"),
+                          (["stamp", program, "--id=AB", "--in-signature=yes"], "--in-signature takes no value"),
+                          (["stamp", program, "--ib", "AB"], "unknown option --ib (did you mean '--id'?)"),
+                          (["stmap"], "unknown command 'stmap' (did you mean 'stamp'?)")):
+        proc = tool.run(*args)
+        err = proc.stderr.decode()
+        check(proc.returncode in (1, 2) and not proc.stdout and message in err.splitlines()[0],
+              "%s refused: %s" % (" ".join(args[:1] + args[2:]), message), err)
+    # No trailer and a name without a tag: exit 1, nothing on standard output.
+    proc = tool.run("tag", program)
+    check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,
+          "tag of a file that carries none", proc.stderr.decode())
+    proc = tool.run("info", program)
+    check(proc.returncode == 1 and b"stored texts: not found" in proc.stdout
+          and b"size: 1024 bytes\n" in proc.stdout, "info of a program without stored texts",
+          proc.stdout.decode())
+    progress_line(tool, work)
+
+
+def progress_line(tool, work):
+    """A large installer copied into a site shows its progress on a terminal."""
+    big = os.path.join(work, "big.exe")
+    write(big, b"MZ" + b"b" * (40 << 20))
+    conf = os.path.join(work, "big.conf")
+    write(conf, config_text("http://h/", big, "reply r.txt direct\n").encode())
+    leader, follower = pty.openpty()
+    proc = subprocess.run([tool.path, "site", "build", conf, os.path.join(work, "big")],
+                          stdout=subprocess.PIPE, stderr=follower, timeout=120)
+    # Read while the terminal is still open: closing it drops what it holds.
+    os.set_blocking(leader, False)
+    shown = b""
+    try:
+        while True:
+            shown += os.read(leader, 1 << 16)
+    except OSError:
+        pass
+    os.close(follower)
+    os.close(leader)
+    check(proc.returncode == 0 and b"copying %s: 40 of 40 MiB" % big.encode() in shown
+          and not tool.run("site", "build", conf, os.path.join(work, "big")).stderr,
+          "a progress line on a terminal, none otherwise", shown.decode(errors="replace")[-300:])
+    shutil.rmtree(os.path.join(work, "big"))
+    os.remove(big)
 
 
 def main():
@@ -249,6 +444,7 @@ def main():
     os.makedirs(args.work)
     tool = Tool(os.path.abspath(args.dlmtool))
     served_sites(tool, args.work)
+    broken_sites(tool, args.work)
     other_commands(tool, args.work)
     print("%d passed, %d failed" % (len(PASSED), len(FAILED)))
     return 1 if FAILED else 0

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "der.h"
+#include "pe_image.h"
 #include "pe_signature.h"
 #include "scratch_dir.h"
 #include "stamp.h"
@@ -13,32 +14,6 @@
 #include "tool_support.h"
 
 namespace {
-
-const size_t PE_AT = 0x40;
-const size_t OPTIONAL_AT = PE_AT + 24;
-
-void put(std::string* image, size_t at, uint32_t value, size_t bytes)
-{
-    for (size_t i = 0; i < bytes; ++i)
-        (*image)[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// Headers and body of a PE image, padded to body_size; the security
-// directory entry is left empty. plus: PE32+ rather than PE32.
-std::string pe_image(bool plus, size_t body_size = 1024)
-{
-    std::string image(body_size, 'p');
-    image.replace(0, 2, "MZ");
-    put(&image, 0x3C, PE_AT, 4);
-    image.replace(PE_AT, 4, std::string("PE\0\0", 4));
-    size_t directories = plus ? 112 : 96;
-    put(&image, PE_AT + 20, static_cast<uint32_t>(directories + 16 * 8), 2);
-    put(&image, OPTIONAL_AT, plus ? 0x20B : 0x10B, 2);
-    put(&image, OPTIONAL_AT + directories - 4, 16, 4);
-    for (size_t at = OPTIONAL_AT + directories; at < OPTIONAL_AT + directories + 16 * 8; ++at)
-        image[at] = '\0';
-    return image;
-}
 
 size_t security_entry(bool plus)
 {

@@ -9,6 +9,7 @@
 
 #include "encipher.h"
 #include "limits.h"
+#include "pe_image.h"
 #include "scratch_dir.h"
 #include "site_build.h"
 #include "site_check.h"
@@ -93,7 +94,7 @@ struct CheckedSite {
     explicit CheckedSite(const std::string& replies)
     {
         dir.write("setup.exe", "MZ an installer of 32 bytes.....");
-        dir.write("polvex.exe", "MZ a program that is not signed");
+        dir.write("polvex.exe", pe_image(false));  // not signed
         SiteConfig config = parse_site_config(
             "base " + BASE + "\ndirectory dl/\ninstaller setup.exe\nnews n\n" + replies,
             "site.conf", dir.path());
@@ -101,10 +102,12 @@ struct CheckedSite {
         build_site(config, web.root);
     }
     void check(const std::string& first = BASE + "dlm/primary.txt",
-               const std::string& second = BASE + "dlm/alt1.txt")
+               const std::string& second = BASE + "dlm/alt1.txt", bool as_program = false)
     {
         std::ostringstream out;
-        result = check_site(first, second, web, out);
+        CheckOptions options;
+        options.as_program = as_program;
+        result = check_site(first, second, web, out, options);
         output = out.str();
     }
     bool has_line(const std::string& line) const
@@ -126,18 +129,82 @@ TEST(SiteCheck, AGoodSitePasses)
     CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n");
     site.check();
     EXPECT_EQ(site.result, 0) << site.output;
-    EXPECT_EQ(site.count("ok   "), 22) << site.output;
+    EXPECT_EQ(site.count("ok   "), 2 + 22) << site.output;
+    EXPECT_TRUE(site.has_line("ok   chain 1 reaches " + BASE + "dl/")) << site.output;
+    EXPECT_TRUE(site.has_line("ok   chain 2 reaches " + BASE + "dl/")) << site.output;
     EXPECT_TRUE(site.has_line("ok   p_Vandel_reg_ENG.exe 32 bytes")) << site.output;
     EXPECT_TRUE(site.has_line("22 packages: 22 ok")) << site.output;
-    // One fetch for the chain, then the 22 manifests.
-    ASSERT_EQ(site.web.fetched.size(), 23u);
+    // One fetch for each chain, then the 22 manifests of the one directory.
+    ASSERT_EQ(site.web.fetched.size(), 24u);
     EXPECT_EQ(site.web.fetched[0], BASE + "dlm/primary.txt");
-    EXPECT_EQ(site.web.fetched[1], BASE + "dl/p_Vandel_reg_CHT.CHT");
+    EXPECT_EQ(site.web.fetched[1], BASE + "dlm/alt1.txt");
+    EXPECT_EQ(site.web.fetched[2], BASE + "dl/p_Vandel_reg_CHT.CHT");
+}
+
+// Each bootstrap URL must lead to a download directory on its own; the
+// program's own fallback is still there to see.
+TEST(SiteCheck, EachChainOnItsOwn)
+{
+    struct Case {
+        const char* replies;
+        const char* failure;  // expected FAIL line of a chain, "" for none
+        int as_program;       // exit code when resolving as the program does
+    };
+    const Case cases[] = {
+        {"reply dlm/primary.txt direct\n",
+         "FAIL chain 2 reaches no download directory: http://127.0.0.1:47800/dlm/alt1.txt is not a "
+         "reply record (HTTP 404)", 0},
+        {"reply dlm/alt1.txt direct\n",
+         "FAIL chain 1 reaches no download directory: http://127.0.0.1:47800/dlm/primary.txt is not "
+         "a reply record (HTTP 404)", 0},
+        {"reply dlm/primary.txt direct\nreply dlm/alt1.txt redirect http://elsewhere.example/x\n",
+         "FAIL chain 2 reaches no download directory: http://elsewhere.example/x cannot be opened", 0},
+        {"reply dlm/primary.txt record iFlag=1|sUrl=http://127.0.0.1:47800/dlm/primary.txt\n"
+         "reply dlm/alt1.txt direct\n",
+         "FAIL chain 1 reaches no download directory: redirect loop: http://127.0.0.1:47800/dlm/primary.txt "
+         "-> http://127.0.0.1:47800/dlm/primary.txt", 0},
+        {"reply dlm/primary.txt direct\nreply dlm/alt1.txt record iFlag=7\n",
+         "FAIL chain 2 reaches no download directory: http://127.0.0.1:47800/dlm/alt1.txt has iFlag=7 "
+         "but no sUrl the program can use", 0},
+        {"reply dlm/primary.txt record iFlag=0\nreply dlm/alt1.txt direct\n",
+         "FAIL chain 1 reaches no download directory: http://127.0.0.1:47800/dlm/primary.txt has "
+         "iFlag=0 but no sDlurl the program can use", 1},  // the program stops there
+    };
+    for (const Case& c : cases) {
+        CheckedSite site(c.replies);
+        site.check();
+        EXPECT_EQ(site.result, 1) << c.replies;
+        EXPECT_TRUE(site.has_line(c.failure)) << c.failure << "\n" << site.output;
+        EXPECT_EQ(site.count("FAIL chain"), 1) << site.output;
+        // The chain that works still gets its packages checked.
+        EXPECT_TRUE(site.has_line("22 packages: 22 ok")) << site.output;
+        site.check(BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt", true);
+        EXPECT_EQ(site.result, c.as_program) << c.replies << site.output;
+        EXPECT_EQ(site.output.compare(0, 7, "chain:\n"), 0) << site.output;
+    }
+}
+
+TEST(SiteCheck, ARedirectChainLongerThanTheProgramFollows)
+{
+    for (int hops : {20, 21}) {
+        std::string replies = "reply dlm/alt1.txt direct\n";
+        for (int i = 0; i < hops; ++i)
+            replies += "reply dlm/h" + std::to_string(i) + ".txt record iFlag=1|sUrl=" + BASE + "dlm/h" +
+                       std::to_string(i + 1) + ".txt\n";
+        replies += "reply dlm/h" + std::to_string(hops) + ".txt direct\n";
+        CheckedSite site(replies);
+        site.check(BASE + "dlm/h0.txt");
+        EXPECT_EQ(site.result, hops > 20 ? 1 : 0) << hops << site.output;
+        EXPECT_EQ(site.has_line("FAIL chain 1 reaches no download directory: more than 20 redirections; "
+                                "the program follows at most 20"),
+                  hops > 20)
+            << site.output;
+    }
 }
 
 TEST(SiteCheck, ReportsEveryBrokenPackage)
 {
-    CheckedSite site("reply dlm/primary.txt direct\n"
+    CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
                      "reply dl/p_Vandel_sys_DEU.exe plain 0123456789\n"   // 11 bytes served
                      "reply dl/p_Vandel_reg_FRE.FRE plain abc\n"          // no size
                      "reply dl/p_Vandel_reg_ITA.ITA record 42\n");        // no LF
@@ -160,7 +227,8 @@ TEST(SiteCheck, ReportsEveryBrokenPackage)
 
 TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
 {
-    CheckedSite site("reply dlm/primary.txt direct\nprogram polvex.exe\ntag AB12 eu\ntag CD34\n"
+    CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
+                     "program polvex.exe\ntag AB12 eu\ntag CD34\n"
                      "tag EF56\n");
     site.check();
     EXPECT_EQ(site.result, 0) << site.output;
@@ -194,12 +262,16 @@ TEST(SiteCheck, NoDownloadDirectory)
     };
     for (const Case& c : cases) {
         CheckedSite site(c.replies);
-        site.check();
+        site.check(BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt", true);
         EXPECT_EQ(site.result, 1) << c.replies;
         EXPECT_NE(site.output.find("dlm/primary.txt -> " + std::string(c.shown)), std::string::npos)
             << site.output;
         EXPECT_TRUE(site.has_line("FAIL no download directory: both chains ended without one"))
             << site.output;
+        EXPECT_EQ(site.count("ok   "), 0);
+        site.check();
+        EXPECT_EQ(site.result, 1) << c.replies;
+        EXPECT_EQ(site.count("FAIL chain 1 reaches no download directory: "), 1) << site.output;
         EXPECT_EQ(site.count("ok   "), 0);
     }
 }

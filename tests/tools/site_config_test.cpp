@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "pe_image.h"
 #include "scratch_dir.h"
 #include "site_config.h"
 #include "tool_support.h"
@@ -30,7 +31,11 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
     ScratchDir dir;
     dir.write("setup.exe", "MZ installer");
     dir.write("empty.exe", "");
+    dir.write("prog.exe", pe_image(false));
     const std::string reply = "reply dlm/primary.txt direct\n";
+    std::string hops;  // p0.txt redirects to p1.txt ... p20.txt, which is direct
+    for (int i = 0; i < 20; ++i)
+        hops += "reply p" + std::to_string(i) + ".txt redirect p" + std::to_string(i + 1) + ".txt\n";
     struct Case {
         std::string text;
         std::string error;  // expected start of the message
@@ -78,24 +83,54 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {"directory " + std::string(2020, 'd') + "/\nbase http://h:1/\ninstaller setup.exe\n" + reply,
          "site.conf:2: the download directory URL has 2032 characters; the program holds at most 2027"},
         // Partner copies: a program and its tags go together.
-        {HEAD + reply + "program setup.exe\n", "site.conf:5: 'program' given but no 'tag' line"},
+        {HEAD + reply + "program prog.exe\n", "site.conf:5: 'program' given but no 'tag' line"},
         {HEAD + reply + "tag AB12\n", "site.conf:5: 'tag' lines need a 'program' line"},
         {HEAD + reply + "program\n", "site.conf:5: 'program' needs a file"},
-        {HEAD + reply + "program setup.exe\nprogram setup.exe\n", "site.conf:6: 'program' given twice"},
+        {HEAD + reply + "program prog.exe\nprogram prog.exe\n", "site.conf:6: 'program' given twice"},
         {HEAD + reply + "tag ABCDEFGHIJKL\n", "site.conf:5: 'tag' needs an identifier of 1 to 11"},
         {HEAD + reply + "tag A.B\n", "site.conf:5: 'tag' needs an identifier"},
         {HEAD + reply + "tag AB " + std::string(21, 's') + "\n", "site.conf:5: 'tag' needs an identifier"},
         {HEAD + reply + "tag AB eu x\n", "site.conf:5: 'tag' needs an identifier"},
-        {HEAD + reply + "program setup.exe\ntag AB eu\ntag AB eu\n",
+        {HEAD + reply + "program prog.exe\ntag AB eu\ntag AB eu\n",
          "site.conf:7: tag AB_eu given twice (first on line 6)"},
+        {HEAD + reply + "program setup.exe\ntag AB\n",
+         "site.conf:5: " + dir / "setup.exe" + " is not a Windows program"},
+        // Reply pages the program cannot get through, known when the site is built.
+        {HEAD + "reply a.txt redirect b.txt\n", "site.conf:4: redirect to b.txt, which the site does not have"},
+        {HEAD + "reply a.txt redirect http://127.0.0.1:47800/b.txt\n",
+         "site.conf:4: redirect to b.txt, which the site does not have"},
+        {HEAD + "reply a.txt redirect dl/p_Vandel_reg_ENG.ENG\n",
+         "site.conf:4: redirect to dl/p_Vandel_reg_ENG.ENG, a manifest, not a reply page"},
+        {HEAD + "reply a.txt redirect dl/p_Vandel_sys_DEU.exe\n",
+         "site.conf:4: redirect to dl/p_Vandel_sys_DEU.exe, an installer, not a reply page"},
+        {HEAD + "reply b.txt direct\nreply a.txt redirect /b.txt\n",
+         "site.conf:5: redirect target '/b.txt' starts with '/': after base the URL would hold '//'"},
+        {HEAD + "reply a.txt redirect a.txt\n", "site.conf:4: redirect loop: a.txt -> a.txt"},
+        {HEAD + "reply c.txt redirect a.txt\nreply a.txt redirect b.txt\nreply b.txt redirect a.txt\n",
+         "site.conf:4: redirect loop: c.txt -> a.txt -> b.txt -> a.txt"},
+        {HEAD + "reply p.txt redirect p0.txt\n" + hops + "reply p20.txt direct\n",
+         "site.conf:4: more than 20 redirections from p.txt to p20.txt; the program follows at most 20"},
+        // A slip of the hand gets the nearest word; invisible characters show.
+        {HEAD + reply + "bsae http://h/\n", "site.conf:5: unknown keyword 'bsae' (did you mean 'base'?)"},
+        {HEAD + reply + "Reply a.txt direct\n", "site.conf:5: unknown keyword 'Reply' (did you mean 'reply'?)"},
+        {HEAD + "reply a.txt redirct b\n",
+         "site.conf:4: unknown reply kind 'redirct' (direct, redirect, record or plain) (did you mean 'redirect'?)"},
+        {HEAD + reply + "news\x0b\n", "site.conf:5: unknown keyword 'news\\x0b'"},
+        {HEAD + reply + "base\rhttp://h/\n", "site.conf:5: unknown keyword 'base\\rhttp://h/'"},
+        {"base http://h/\r\r\n", "site.conf:1: base 'http://h/\\r' must end with '/'"},
+        {"language XX setup.exe\n", "site.conf:1: unknown language code 'XX'"},
+        {"language DEU\n", "site.conf:1: 'language' needs a language code and a file"},
+        {"package p_Vandel_sys_DEU setup.exe\nlanguage DEU setup.exe\n",
+         "site.conf:2: package p_Vandel_sys_DEU given twice (first on line 1)"},
         {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
-        {HEAD + reply + "program setup.exe\ntag AB\nplacement signature\n",
+        {HEAD + reply + "program prog.exe\ntag AB\nplacement signature\n",
          "site.conf:7: placement signature needs a signed program"},
     };
     for (const Case& c : cases) {
         std::string error = error_of(c.text, dir.path());
         EXPECT_EQ(error.substr(0, c.error.size()), c.error) << "config:\n" << c.text;
-    }
+    }    // As many redirections as the program follows are fine.
+    EXPECT_EQ(error_of(HEAD + hops + "reply p20.txt direct\n", dir.path()), "");
 }
 
 TEST(SiteConfig, LongestDownloadDirectoryTheProgramHolds)
@@ -127,7 +162,9 @@ TEST(SiteConfig, ReadsEveryKeyword)
         "reply dlm/alt1.txt redirect dlm/next.txt\n"
         "reply dlm/far.txt redirect https://elsewhere.example/x.txt\n"
         "reply dlm/odd.txt record iFlag=0|sUrl=a b|sDlurl=\n"
-        "reply dlm/error.html plain <html>not found</html>\n";
+        "reply dlm/error.html plain <html>not found</html>\n"
+        "reply dlm/next.txt direct\n"
+        "language JAP other/german.exe\n";
     SiteConfig config = parse_site_config(text, "site.conf", dir.path());
 
     EXPECT_EQ(config.download_dir_url(), "http://127.0.0.1:47800/files/dl/");
@@ -139,7 +176,7 @@ TEST(SiteConfig, ReadsEveryKeyword)
                                            "", "last"};
     EXPECT_EQ(config.news, news);
 
-    ASSERT_EQ(config.replies.size(), 5u);
+    ASSERT_EQ(config.replies.size(), 6u);
     const std::vector<std::string> records = {
         "iFlag=0|sDlurl=http://127.0.0.1:47800/files/dl/",
         "iFlag=1|sUrl=http://127.0.0.1:47800/dlm/next.txt",
@@ -150,6 +187,42 @@ TEST(SiteConfig, ReadsEveryKeyword)
         EXPECT_EQ(reply_record_of(config, config.replies[i]), records[i]);
     EXPECT_EQ(reply_page_content(config, config.replies[4]), "<html>not found</html>\n");
     EXPECT_EQ(config.replies[4].line, 14);
+    // One line for both packages of a language, whichever the survey picks.
+    for (const char* name : {"p_Vandel_reg_JAP", "p_Vandel_sys_JAP"})
+        EXPECT_EQ(config.installer_of(name).path, dir / "other/german.exe") << name;
+    EXPECT_EQ(config.installer_of("p_Vandel_reg_KOR").path, dir / "setup.exe");
+}
+
+// A configuration as editors write it: with CR LF line ends, a byte-order
+// mark, tabs between the words. Each reads as the plain one does.
+TEST(SiteConfig, SpellingsOfEditors)
+{
+    ScratchDir dir;
+    dir.write("setup.exe", "MZ installer");
+    const std::string plain = "# site\nbase http://h/\ndirectory dl/\ninstaller setup.exe\n"
+                              "news Polvex news\nreply r.txt redirect s.txt\nreply s.txt direct\n";
+    const std::vector<std::string> spellings = {
+        "# site\r\nbase http://h/\r\ndirectory dl/\r\ninstaller setup.exe\r\n"
+        "news Polvex news\r\nreply r.txt redirect s.txt\r\nreply s.txt direct\r\n",
+        "\xEF\xBB\xBF" + plain,
+        "\xEF\xBB\xBF# site\r\nbase http://h/\r\ndirectory dl/\ninstaller setup.exe\r\n"
+        "news Polvex news\r\nreply r.txt redirect s.txt\nreply s.txt direct",  // mixed, no last LF
+        "# site\nbase\thttp://h/\ndirectory\tdl/\ninstaller\tsetup.exe\n"
+        "news\tPolvex news\nreply\tr.txt\tredirect\ts.txt\nreply s.txt\tdirect\n",
+    };
+    SiteConfig expected = parse_site_config(plain, "site.conf", dir.path());
+    for (const std::string& text : spellings) {
+        SiteConfig config = parse_site_config(text, "site.conf", dir.path());
+        EXPECT_EQ(config.download_dir_url(), expected.download_dir_url()) << text;
+        EXPECT_EQ(config.installer.path, expected.installer.path) << text;
+        EXPECT_EQ(config.news, std::vector<std::string>{"Polvex news"}) << text;
+        ASSERT_EQ(config.replies.size(), 2u) << text;
+        EXPECT_EQ(reply_record_of(config, config.replies[0]), "iFlag=1|sUrl=http://h/s.txt") << text;
+        EXPECT_EQ(config.replies[1].line, 7) << text;
+    }
+    // Only the CR of the line end goes: a CR inside a news line stays, shown.
+    SiteConfig config = parse_site_config(plain + "news a\rb\r\n", "site.conf", dir.path());
+    EXPECT_EQ(config.news.back(), "a\rb");
 }
 
 TEST(SiteConfig, EveryPackageWithItsOwnInstallerNeedsNoCommonOne)

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <string>
 
+#include "encipher.h"
+#include "info_command.h"
+#include "pe_image.h"
 #include "scratch_dir.h"
 #include "stamp.h"
 #include "tag.h"
@@ -11,7 +14,7 @@
 namespace {
 
 // Stands in for the program: some bytes that do not end with a trailer.
-const std::string PROGRAM = std::string("MZ\x90\0\x03\0\0\0", 8) + std::string(200, 'p') + "end";
+const std::string PROGRAM = pe_image(false) + "end";
 
 std::string tag_read(const std::string& path)
 {
@@ -95,6 +98,10 @@ TEST(Stamp, KeepsBytesThatOnlyLookLikeATrailer)
         std::string in = dir.write("odd.exe", content);
         EXPECT_EQ(length_without_trailer(in), content.size());
         std::string out = dir / "odd-stamped.exe";
+        if (content == lone) {  // 35 bytes cannot be a Windows program
+            EXPECT_THROW(stamp_file(in, out, "ID", ""), ToolError);
+            continue;
+        }
         stamp_file(in, out, "ID", "");
         EXPECT_EQ(file_content(out).substr(0, content.size()), content);
         EXPECT_EQ(tag_read(out), "ID");
@@ -111,6 +118,84 @@ TEST(Stamp, RefusesWhatTheTrailerCannotHold)
     EXPECT_FALSE(file_exists(out));  // nothing written on refusal
     EXPECT_THROW(stamp_file(dir / "missing.exe", out, "A", ""), ToolError);
     EXPECT_FALSE(file_exists(out));
+}
+
+TEST(Stamp, RefusesWhatIsNotAWindowsProgram)
+{
+    ScratchDir dir;
+    std::string out = dir / "out.exe";
+    std::string headless = PROGRAM;
+    headless.replace(PE_AT, 2, "NE");  // MZ, but no PE header where it points
+    for (const std::string& content : {std::string("just text"), std::string("MZ text"), headless}) {
+        std::string in = dir.write("in.exe", content);
+        try {
+            stamp_file(in, out, "ID", "");
+            ADD_FAILURE() << "stamped " << content.substr(0, 9);
+        } catch (const ToolError& error) {
+            EXPECT_EQ(std::string(error.what()), in + " is not a Windows program (no MZ and PE headers)");
+        }
+        EXPECT_FALSE(file_exists(out));
+    }
+    EXPECT_THROW(stamp_file(dir.path(), out, "ID", ""), ToolError);  // a folder
+}
+
+TEST(Stamp, IdentifiersAndSuffixesTheRegistryAndRepliesCarry)
+{
+    struct Case {
+        std::string id, suffix;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"AB12", "", true},
+        {"a-Z-9", "eu-west-2", true},
+        {"ABCDEFGHIJK", std::string(20, 's'), true},
+        {"", "eu", false},               // the tag would start with '_'
+        {"ABCDEFGHIJKL", "", false},     // 12
+        {"AB", std::string(21, 's'), false},
+        {"A_B", "", false},              // '_' joins identifier and suffix
+        {"A.B", "", false},              // '.' ends the tag a file name carries
+        {"A B", "", false}, {"A|B", "", false}, {"A\\B", "", false}, {"A\tB", "", false},
+        {"\xC3\xA9t\xC3\xA9", "", false},  // not ASCII
+        {"AB", "e/u", false}, {"AB", "e%u", false},
+    };
+    for (const Case& c : cases) {
+        bool accepted = true;
+        try {
+            check_tag_words(c.id, c.suffix);
+        } catch (const ToolError&) {
+            accepted = false;
+        }
+        EXPECT_EQ(accepted, c.accepted) << c.id << " / " << c.suffix;
+    }
+}
+
+// The three stored texts, enciphered and NUL-padded as a compiler lays out
+// arrays, in either order, among other data.
+TEST(Info, FindsTheStoredTextsInEitherOrder)
+{
+    const std::string first = "https://dl.example.com/boot/first.txt";
+    const std::string second = "http://mirror.example.net/b.txt";
+    const std::string key = "SOFTWARE\\Vendor\\Tag";
+    auto stored = [](const std::string& text, size_t align) {
+        std::string bytes = encipher(text) + '\0';
+        return bytes + std::string((align - bytes.size() % align) % align, '\0');
+    };
+    // Plain text that happens to look like a URL is not a stored text.
+    std::string noise = std::string("\0http://plain.example/\0", 24) + std::string(40, '\x01') + '\0';
+    std::string definition_order = stored(first, 32) + stored(second, 32) + stored(key, 4);
+    std::string reverse_order = stored(key, 4) + stored(second, 32) + stored(first, 32);
+    for (const std::string& data : {definition_order, reverse_order}) {
+        StoredTexts texts = find_stored_texts(pe_image(false) + noise + data + noise);
+        ASSERT_TRUE(texts.found);
+        EXPECT_EQ(texts.bootstrap_1, first);
+        EXPECT_EQ(texts.bootstrap_2, second);
+        EXPECT_EQ(texts.tag_key, key);
+    }
+    // Apart by more than alignment, or one missing: not the program's texts.
+    EXPECT_FALSE(find_stored_texts(stored(first, 32) + std::string(100, '\0') + stored(second, 32) +
+                                   stored(key, 4)).found);
+    EXPECT_FALSE(find_stored_texts(stored(first, 32) + stored(key, 4)).found);
+    EXPECT_FALSE(find_stored_texts(pe_image(false)).found);
 }
 
 TEST(Tag, FromTheFileNameWhenThereIsNoTrailer)
