@@ -16,25 +16,9 @@ const char site_build_usage[] =
     "Writes a static download site under OUTDIR, to be served as it is with\n"
     "OUTDIR as the document root: every package's manifest and installer in\n"
     "the download directory, and the reply pages. The format of CONFIG is\n"
-    "described in docs/site-config.md.\n";
+    "described in docs/site-config.md.\n" OUTPUT_FILE_NOTE;
 
 namespace {
-
-// Reply pages and other records can hold anything; the summary shows them
-// on one line.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c < ' ' || c == 0x7F)
-            out += "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15];
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
 
 std::string page_description(const SiteConfig& config, const ReplyPage& page)
 {

@@ -20,12 +20,20 @@
 #include "transfer.h"
 
 const char site_check_usage[] =
-    "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL]\n"
+    "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--connect-timeout S]\n"
+    "                          [--max-time S] [--max-size BYTES]\n"
     "Finds the download directory from the bootstrap URLs as the program does\n"
     "(one URL serves for both when SECOND_URL is not given), then fetches the\n"
     "manifest of every package and checks that its installer is served with\n"
     "status 200 and the size that the manifest announces. Exits 0 only when\n"
-    "every package is fine.\n";
+    "every package is fine.\n"
+    "Only http and https are spoken, for the URLs and every redirection; any\n"
+    "other scheme fails that link or package. Every request is bounded: at most\n"
+    "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
+    "and a body of at most --max-size bytes (1073741824) for an installer\n"
+    "without a length or a partner copy. A request that reaches a limit fails\n"
+    "its link or package, and the check goes on with the others. What a site\n"
+    "sends is shown with control characters and bytes beyond ASCII escaped.\n";
 
 namespace {
 
@@ -34,22 +42,13 @@ const size_t SHOWN_REPLY_LENGTH = 160;
 // Text on one line, cut; empty when it holds bytes that are not text.
 std::string one_line(const std::string& text)
 {
-    std::string shown;
     for (unsigned char c : text) {
-        if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else if (c < ' ' || c >= 0x7F)
+        if ((c < ' ' && c != '\n' && c != '\r') || c >= 0x7F)
             return std::string();
-        else
-            shown += static_cast<char>(c);
     }
-    if (shown.size() > SHOWN_REPLY_LENGTH) {
-        shown.resize(SHOWN_REPLY_LENGTH);
-        shown += "...";
-    }
-    return shown;
+    if (text.size() > SHOWN_REPLY_LENGTH)
+        return printable(text.substr(0, SHOWN_REPLY_LENGTH)) + "...";
+    return printable(text);
 }
 
 // A reply as it reads once deciphered, for the chain listing. A body that
@@ -85,9 +84,12 @@ struct ChainRecorder {
     {
         ChainRecorder& self = *static_cast<ChainRecorder*>(context);
         int read = self.web.fetch_page(url, reply);
-        std::string line = std::string("  ") + url + " -> ";
+        std::string line = "  " + printable(url) + " -> ";
         if (self.web.last_status() == 0)
-            line += "cannot be opened (" + self.web.last_error() + ")";
+            line += "cannot be opened (" + printable(self.web.last_error()) + ")";
+        else if (!read && !self.web.last_error().empty())
+            line += status_text(self.web) + ", cannot be read (" +
+                    printable(self.web.last_error()) + ")";
         else
             line += status_text(self.web) + ", " + shown_reply(reply);
         self.lines.push_back(line);
@@ -133,7 +135,7 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
     std::string manifest = "manifest " + package.manifest();
     std::vector<char> reply(REPLY_BLOCK_SIZE);
     if (!web.fetch_page(url.data(), reply.data())) {
-        std::string why = web.last_status() ? status_text(web) : web.last_error();
+        std::string why = web.last_status() ? status_text(web) : printable(web.last_error());
         return manifest + " cannot be fetched (" + why + ")";
     }
     char* ticker_start = nullptr;
@@ -147,7 +149,7 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
         first_line.resize(40);
         first_line += "...";
     }
-    return manifest + " starts with '" + first_line + "', not a size above 0 (" + status + ")";
+    return manifest + " starts with '" + printable(first_line) + "', not a size above 0 (" + status + ")";
 }
 
 // Checks one package; returns the empty text when it is fine, else why not.
@@ -163,7 +165,7 @@ std::string check_package(const std::string& directory, const SitePackage& packa
         return "the installer URL does not fit the program's buffer";
     InstallerProbe probe = web.probe_installer(download_url);
     if (!probe.answered)
-        return "installer cannot be fetched (" + probe.error + ")";
+        return "installer cannot be fetched (" + printable(probe.error) + ")";
     if (probe.status != 200)
         return "installer answers HTTP " + std::to_string(probe.status);
     if (probe.length != *size)
@@ -182,20 +184,21 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     size_t first = line.find(' ');
     size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
     if (second == std::string::npos || line.find(' ', second + 1) != std::string::npos)
-        return "index line '" + line + "' is not FILE TAG signed|unsigned";
+        return "index line '" + printable(line) + "' is not FILE TAG signed|unsigned";
     name = line.substr(0, first);
     tag = line.substr(first + 1, second - first - 1);
     state = line.substr(second + 1);
-    *shown = PARTNER_FOLDER + name;
+    *shown = PARTNER_FOLDER + printable(name);
     FetchedFile copy = web.fetch_file(folder + name);
     if (!copy.answered || copy.status != 200)
-        return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
+        return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : printable(copy.error)) + ")";
     TagReading reading = read_tag_of(&copy.body, name);
     if (!reading.found || reading.tag != tag)
-        return "the program would read the tag '" + reading.tag + "', not '" + tag + "'";
+        return "the program would read the tag '" + printable(reading.tag) + "', not '" +
+               printable(tag) + "'";
     if (state == "signed" && !reading.intact)
-        return "tag " + tag + ", but " + reading.signature;
-    *shown += " tag " + tag + ", " + reading.signature;
+        return "tag " + printable(tag) + ", but " + printable(reading.signature);
+    *shown += " tag " + printable(tag) + ", " + printable(reading.signature);
     return std::string();
 }
 
@@ -209,7 +212,7 @@ int check_partner_copies(const std::string& directory, WebClient& web, std::ostr
         return 0;
     if (!index.answered || index.status != 200) {
         out << "FAIL " << PARTNER_FOLDER << PARTNER_INDEX << " cannot be fetched ("
-            << (index.answered ? "HTTP " + std::to_string(index.status) : index.error) << ")\n";
+            << (index.answered ? "HTTP " + std::to_string(index.status) : printable(index.error)) << ")\n";
         return 1;
     }
     int copies = 0;
@@ -241,7 +244,7 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
         out << "FAIL no download directory: both chains ended without one\n";
         return 1;
     }
-    out << "download directory: " << directory << "\n";
+    out << "download directory: " << printable(directory) << "\n";
     if (directory.size() > MAX_DOWNLOAD_DIR_URL) {
         out << "FAIL the download directory URL has " << directory.size()
             << " characters; the program holds at most " << MAX_DOWNLOAD_DIR_URL << "\n";
@@ -278,7 +281,15 @@ int site_check_command(const ParsedArgs& args)
     }
     const std::string& first = args.positional[0];
     const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
-    CurlWebClient web;
+    WebLimits limits;
+    const uint64_t DAY = 86400;
+    limits.connect_seconds = static_cast<long>(
+        number_option(args, "--connect-timeout", static_cast<uint64_t>(limits.connect_seconds), DAY));
+    limits.total_seconds = static_cast<long>(
+        number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
+    limits.max_body_bytes =
+        number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    CurlWebClient web(limits);
     int result = check_site(first, second, web, std::cout);
     std::cout.flush();
     return result;
