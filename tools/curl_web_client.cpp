@@ -86,7 +86,8 @@ struct Request {
     const WebLimits& limits;
     std::string location;  // of the last answer that had one, for messages
 
-    Request(const std::string& url, const WebLimits& bounds) : curl(curl_easy_init()), limits(bounds)
+    Request(const std::string& url, const WebLimits& bounds)
+        : curl(curl_easy_init()), limits(bounds)
     {
         if (!curl)
             return;
@@ -141,7 +142,8 @@ struct Request {
     {
         std::string text = error[0] ? std::string(error) : std::string(curl_easy_strerror(result));
         if (body && body->too_large)
-            return "larger than the limit of " + std::to_string(body->limit) + " bytes (--max-size)";
+            return "larger than the limit of " + std::to_string(body->limit) +
+                   " bytes (--max-size)";
         if (result == CURLE_OPERATION_TIMEDOUT)
             return text + " (limits: --connect-timeout " + std::to_string(limits.connect_seconds) +
                    ", --max-time " + std::to_string(limits.total_seconds) + ")";

@@ -283,8 +283,8 @@ int site_check_command(const ParsedArgs& args)
     const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
     WebLimits limits;
     const uint64_t DAY = 86400;
-    limits.connect_seconds = static_cast<long>(
-        number_option(args, "--connect-timeout", static_cast<uint64_t>(limits.connect_seconds), DAY));
+    limits.connect_seconds = static_cast<long>(number_option(
+        args, "--connect-timeout", static_cast<uint64_t>(limits.connect_seconds), DAY));
     limits.total_seconds = static_cast<long>(
         number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
     limits.max_body_bytes =

@@ -217,24 +217,18 @@ class Listener:
             conn.close()
 
 
-def hostile_sites(tool, work):
-    """What a site can send to the vendor's check: other schemes, escape
-    sequences, endless or oversized bodies. Served by the test web server."""
-    server = test_server.Server(0)
-    server.handle_error = lambda *_: None  # the trickle's reader hangs up: expected
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d/" % server.server_address[1]
-    listener = Listener()
-    target = "127.0.0.1:%d" % listener.port
-    write(os.path.join(work, "small.exe"), b"MZ" + b"s" * 998)
-    proc, site = build(tool, work, "hostile", base, "small.exe", "reply dlm/primary.txt direct\n")
-    check(proc.returncode == 0, "site build for the hostile pages", proc.stderr.decode())
-    for folder, _, files in os.walk(site):
+def serve_folder(server, folder):
+    """Every file below folder becomes a page of the test web server."""
+    for where, _, files in os.walk(folder):
         for name in files:
-            with open(os.path.join(folder, name), "rb") as f:
-                path = "/" + os.path.relpath(os.path.join(folder, name), site)
+            with open(os.path.join(where, name), "rb") as f:
+                path = "/" + os.path.relpath(os.path.join(where, name), folder)
                 server.state.set_page(path, test_server.Page(f.read()))
 
+
+def hostile_rows(tool, base, target):
+    """name, pages served, options, lines that must be there (or their
+    start)."""
     def reply(record):
         return test_server.Page(tool.run("encipher", stdin=record.encode("latin-1")).stdout)
 
@@ -242,10 +236,10 @@ def hostile_sites(tool, work):
                             head_status=405)
     large = test_server.Page(b"MZ" + b"s" * 4998, mode="nolength", head_status=405)
     escape = "\x1b[2J\x1b[H22 packages: 22 ok"
-    # name, pages, options, lines (a line that must be there, or its start)
-    rows = (
-        ("a gopher sUrl", {"/h/a.txt": reply("iFlag=1|sUrl=gopher://%s/_SET%%20owned%%0d%%0a" % target)},
-         [], ["  gopher://%s/_SET%%20owned%%0d%%0a -> cannot be opened (only http and https" % target]),
+    return (
+        ("a gopher sUrl",
+         {"/h/a.txt": reply("iFlag=1|sUrl=gopher://%s/_SET%%20owned%%0d%%0a" % target)}, [],
+         ["  gopher://%s/_SET%%20owned%%0d%%0a -> cannot be opened (only http and https" % target]),
         ("a dict sDlurl", {"/h/a.txt": reply("iFlag=0|sDlurl=dict://%s/" % target)}, [],
          ["download directory: dict://%s/" % target,
           "FAIL p_Vandel_reg_ENG.exe: manifest p_Vandel_reg_ENG.ENG cannot be fetched (only "
@@ -256,7 +250,8 @@ def hostile_sites(tool, work):
           "http and https are followed)" % base]),
         ("a redirection to gopher:", {"/h/a.txt": test_server.Page(
             b"", status=302, location="gopher://%s/_x" % target)}, [],
-         ["  %sh/a.txt -> HTTP 302, cannot be read (redirected to gopher://%s/_x" % (base, target)]),
+         ["  %sh/a.txt -> HTTP 302, cannot be read (redirected to gopher://%s/_x"
+          % (base, target)]),
         ("escape sequences in a URL", {"/h/a.txt": reply("iFlag=1|sUrl=%sh/x%s" % (base, escape))},
          [], ["  %sh/x\\x1b[2J\\x1b[H22 packages: 22 ok -> " % base]),
         ("escape sequences in a manifest", {"/dl/p_Vandel_reg_ENG.ENG": test_server.Page(
@@ -271,8 +266,23 @@ def hostile_sites(tool, work):
          ["FAIL p_Vandel_sys_FRE.exe: installer cannot be fetched (larger than the limit of "
           "2000 bytes (--max-size))", "22 packages: 21 ok, 1 failed"]),
     )
+
+
+def hostile_sites(tool, work):
+    """What a site can send to the vendor's check: other schemes, escape
+    sequences, endless or oversized bodies. Served by the test web server."""
+    server = test_server.Server(0)
+    server.handle_error = lambda *_: None  # the trickle's reader hangs up: expected
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    base = "http://127.0.0.1:%d/" % server.server_address[1]
+    listener = Listener()
+    target = "127.0.0.1:%d" % listener.port
+    write(os.path.join(work, "small.exe"), b"MZ" + b"s" * 998)
+    proc, site = build(tool, work, "hostile", base, "small.exe", "reply dlm/primary.txt direct\n")
+    check(proc.returncode == 0, "site build for the hostile pages", proc.stderr.decode())
+    serve_folder(server, site)
     try:
-        for name, pages, options, wanted in rows:
+        for name, pages, options, wanted in hostile_rows(tool, base, target):
             saved = {path: server.state.page(path) for path in pages}
             bootstrap = base + ("h/a.txt" if "/h/a.txt" in pages else "dlm/primary.txt")
             for path, page in pages.items():
