@@ -318,13 +318,18 @@ def other_commands(tool, work):
                              (["tag"], ["a", "b"], "give exactly one file"),
                              (["site", "build"], ["c"],
                               "give a configuration file and an output folder"),
-                             (["site", "check"], ["a", "b", "c"], "give one or two bootstrap URLs")):
+                             (["site", "check"], ["a", "b", "c"], "give one or two bootstrap URLs"),
+                             (["site", "check"], ["a", "--max-time", "0"],
+                              "--max-time takes a whole number from 1 to 86400, not '0'"),
+                             (["site", "check"], ["a", "--max-size", "1e6"],
+                              "--max-size takes a whole number from 1 to 9223372036854775807, "
+                              "not '1e6'")):
         proc = tool.run(*(words + rest))
         err = proc.stderr.decode()
         check(proc.returncode == 2 and not proc.stdout
               and err.startswith("dlmtool %s: %s\nusage: dlmtool %s" % (" ".join(words), why,
                                                                         " ".join(words))),
-              "dlmtool %s refuses %d arguments" % (" ".join(words), len(rest)), err)
+              "dlmtool %s refuses %s" % (" ".join(words), rest), err)
     # Every byte value through a file and back, against standard input.
     plain = os.path.join(work, "plain.bin")
     write(plain, bytes(range(256)) * 2)
