@@ -44,11 +44,11 @@ const char site_usage[] =
 const char encipher_usage[] =
     "usage: dlmtool encipher [IN] [--output OUT]\n"
     "Enciphers IN (standard input without it) into OUT (standard output\n"
-    "without it), as the servers send their replies.\n";
+    "without it), as the servers send their replies.\n" OUTPUT_FILE_NOTE;
 const char decipher_usage[] =
     "usage: dlmtool decipher [IN] [--output OUT]\n"
     "Deciphers IN (standard input without it) into OUT (standard output\n"
-    "without it), as the program reads replies.\n";
+    "without it), as the program reads replies.\n" OUTPUT_FILE_NOTE;
 
 std::string input_text(const ParsedArgs& args)
 {
@@ -97,7 +97,8 @@ const NamedCommand commands[] = {
     {"info", info_command, info_usage, {}, 1, 1, "give exactly one program file"},
     {"site build", site_build_command, site_build_usage, {}, 2, 2,
      "give a configuration file and an output folder", {"--json"}},
-    {"site check", site_check_command, site_check_usage, {}, 1, 2,
+    {"site check", site_check_command, site_check_usage,
+     {"--connect-timeout", "--max-time", "--max-size"}, 1, 2,
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 

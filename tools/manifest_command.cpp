@@ -7,7 +7,7 @@
 const char manifest_usage[] =
     "usage: dlmtool manifest --installer FILE [--news FILE] [--output FILE]\n"
     "Writes the package manifest: the installer's size in bytes, LF, then the\n"
-    "lines of the news file, each ended by LF.\n";
+    "lines of the news file, each ended by LF.\n" OUTPUT_FILE_NOTE;
 
 void check_installer_size(uint64_t size, const std::string& what)
 {

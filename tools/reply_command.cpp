@@ -8,7 +8,7 @@ const char reply_usage[] =
     "usage: dlmtool reply FIELD=VALUE... [--output FILE]\n"
     "Joins the fields with '|' into one reply record and writes it enciphered.\n"
     "Field names are ASCII letters and digits; values cannot hold '|'.\n"
-    "Example: dlmtool reply iFlag=0 sDlurl=http://example.com/dl/ -o primary.txt\n";
+    "Example: dlmtool reply iFlag=0 sDlurl=http://example.com/dl/ -o primary.txt\n" OUTPUT_FILE_NOTE;
 
 std::string build_reply_record(const std::vector<std::string>& fields)
 {

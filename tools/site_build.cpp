@@ -21,7 +21,7 @@ const char site_build_usage[] =
     "installer, in a loop, or in a chain longer than the program follows.\n"
     "  --json  the summary as one JSON object (download_directory, folder,\n"
     "          manifests, news_lines, installers, copied, hard_links, pages,\n"
-    "          replaced_package_files, partner_copies)\n";
+    "          replaced_package_files, partner_copies)\n" OUTPUT_FILE_NOTE;
 
 namespace {
 

@@ -22,6 +22,7 @@
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
+    "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -36,7 +37,16 @@ const char site_check_usage[] =
     "  --json        one JSON object on standard output in place of the text:\n"
     "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
     "                (each with its \"packages\" and \"partner_copies\"), and\n"
-    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n";
+    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n"
+    "Only http and https are spoken, for the URLs and every redirection; any\n"
+    "other scheme fails that link or package. Every request is bounded: at most\n"
+    "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
+    "and a body of at most --max-size bytes (1073741824) for an installer\n"
+    "without a length or a partner copy. A request that reaches a limit fails\n"
+    "its link or package, and the check goes on with the others. What a site\n"
+    "sends is shown with control characters and bytes beyond ASCII escaped.\n"
+    "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
+    "all_proxy, no_proxy) are honoured.\n";
 
 namespace {
 
@@ -106,7 +116,9 @@ struct ChainRecorder {
         int read = self.web.fetch_page(url, reply);
         FetchRecord record{url, self.web.last_status(), std::string(), reply};
         if (record.status == 0)
-            record.answer = self.web.last_error();
+            record.answer = printable(self.web.last_error());
+        else if (!read && !self.web.last_error().empty())
+            record.answer = "cannot be read (" + printable(self.web.last_error()) + ")";
         else
             record.answer = shown_reply(reply);
         self.fetches.push_back(record);
@@ -375,9 +387,9 @@ void print_chain(const ChainReport& chain, size_t number, std::ostream& out)
     if (chain.bootstrap.empty())
         out << "chain:\n";
     else
-        out << "chain " << number << ": " << chain.bootstrap << "\n";
+        out << "chain " << number << ": " << printable(chain.bootstrap) << "\n";
     for (const FetchRecord& fetch : chain.fetches) {
-        out << "  " << fetch.url << " -> ";
+        out << "  " << printable(fetch.url) << " -> ";
         if (fetch.status == 0)
             out << "cannot be opened (" << fetch.answer << ")\n";
         else
@@ -385,20 +397,22 @@ void print_chain(const ChainReport& chain, size_t number, std::ostream& out)
     }
     std::string name = chain.bootstrap.empty() ? "the program" : "chain " + std::to_string(number);
     if (!chain.directory.empty())
-        out << "ok   " << name << " reaches " << chain.directory << "\n";
+        out << "ok   " << name << " reaches " << printable(chain.directory) << "\n";
     else if (chain.bootstrap.empty())
         out << "FAIL no download directory: both chains ended without one\n";
     else
-        out << "FAIL " << name << " reaches no download directory: " << chain.problem << "\n";
+        out << "FAIL " << name << " reaches no download directory: " << printable(chain.problem)
+            << "\n";
 }
 
 void print_items(const std::vector<ItemReport>& items, const char* what, std::ostream& out)
 {
     for (const ItemReport& item : items) {
         if (item.problem.empty())
-            out << "ok   " << item.name << (item.detail.empty() ? "" : " ") << item.detail << "\n";
+            out << "ok   " << printable(item.name) << (item.detail.empty() ? "" : " ")
+                << printable(item.detail) << "\n";
         else
-            out << "FAIL " << item.name << ": " << item.problem << "\n";
+            out << "FAIL " << printable(item.name) << ": " << printable(item.problem) << "\n";
     }
     int failed = failures(items);
     out << items.size() << " " << what << ": " << static_cast<int>(items.size()) - failed << " ok";
@@ -412,9 +426,9 @@ void print_report(const SiteReport& report, std::ostream& out)
     for (size_t i = 0; i < report.chains.size(); ++i)
         print_chain(report.chains[i], i + 1, out);
     for (const DirectoryReport& directory : report.directories) {
-        out << "download directory: " << directory.url << "\n";
+        out << "download directory: " << printable(directory.url) << "\n";
         if (!directory.problem.empty()) {
-            out << "FAIL " << directory.problem << "\n";
+            out << "FAIL " << printable(directory.problem) << "\n";
             continue;
         }
         print_items(directory.packages, "packages", out);
@@ -512,7 +526,15 @@ int site_check_command(const ParsedArgs& args)
     }
     const std::string& first = args.positional[0];
     const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
-    CurlWebClient web;
+    WebLimits limits;
+    const uint64_t DAY = 86400;
+    limits.connect_seconds = static_cast<long>(number_option(
+        args, "--connect-timeout", static_cast<uint64_t>(limits.connect_seconds), DAY));
+    limits.total_seconds = static_cast<long>(
+        number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
+    limits.max_body_bytes =
+        number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    CurlWebClient web(limits);
     CheckOptions options{args.has("--as-program"), args.has("--json")};
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();

@@ -22,7 +22,7 @@ const char stamp_usage[] =
     "A signed IN.exe stays signed: the trailer goes inside its certificate\n"
     "table, after the signature, or with --in-signature inside an\n"
     "unauthenticated attribute of the signature (for systems that refuse\n"
-    "bytes after the signature). Signed files laid out otherwise are refused.\n";
+    "bytes after the signature). Signed files laid out otherwise are refused.\n" OUTPUT_FILE_NOTE;
 
 const char tag_usage[] =
     "usage: dlmtool tag FILE\n"

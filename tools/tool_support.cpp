@@ -5,6 +5,8 @@
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,12 @@ namespace fs = std::filesystem;
 namespace {
 
 const size_t COPY_CHUNK = 1 << 16;
+
+std::string hex_byte(unsigned char byte)
+{
+    const char digits[] = "0123456789abcdef";
+    return std::string{digits[byte >> 4], digits[byte & 15]};
+}
 
 // Owns an open descriptor and closes it once.
 class FileDescriptor {
@@ -70,23 +78,63 @@ void read_pieces(const std::string& path, uint64_t length, Take take)
     }
 }
 
-// Fills a file beside path, then renames it over path.
+// Random letters for a temporary name that another user cannot guess.
+std::string random_suffix()
+{
+    unsigned char bytes[8] = {0};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        throw ToolError("cannot draw a random name: " + system_error_text());
+    std::string suffix;
+    for (unsigned char byte : bytes)
+        suffix += hex_byte(byte);
+    return suffix;
+}
+
+// What lies at an output path, as write_output treats it.
+enum class Destination { NEW_FILE, WRITE_THROUGH };
+
+Destination destination_of(const std::string& path)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+        return Destination::NEW_FILE;  // absent, or a file the rename replaces
+    if (S_ISLNK(info.st_mode))
+        throw ToolError(path + " is a symbolic link: dlmtool neither follows nor replaces one; "
+                               "remove it or name the file it points to");
+    if (S_ISDIR(info.st_mode))
+        throw ToolError(path + " is a folder");
+    return Destination::WRITE_THROUGH;
+}
+
+// Writes into the device or pipe at path as it is. Returns false when path
+// turned out to be a regular file after all (swapped meanwhile).
+bool write_through(const std::string& path, const OutputFill& fill)
+{
+    FileDescriptor out(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (out.get() < 0)
+        throw ToolError("cannot write " + path + ": " + system_error_text());
+    struct stat info;
+    if (::fstat(out.get(), &info) != 0 || S_ISREG(info.st_mode))
+        return false;
+    fill(OutputSink(out.get(), path));
+    if (!out.close())
+        throw ToolError("cannot write " + path + ": " + system_error_text());
+    return true;
+}
+
+// Fills a new file beside path, then renames it over path.
 void replace_file(const std::string& path, const OutputFill& fill,
                   std::optional<fs::perms> mode)
 {
-    std::string temp = path + ".tmp-" + std::to_string(::getpid());
+    std::string temp;
+    FileDescriptor out(create_beside(path, &temp, random_suffix, mode ? 0600 : 0644));
     try {
-        FileDescriptor out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-        if (out.get() < 0)
-            throw ToolError("cannot create " + temp + ": " + system_error_text());
         fill(OutputSink(out.get(), temp));
-        std::error_code error;
-        if (mode)
-            fs::permissions(temp, *mode, error);
-        if (!error && (!out.close() || ::rename(temp.c_str(), path.c_str()) != 0))
-            error = std::error_code(errno, std::generic_category());
-        if (error)
-            throw ToolError("cannot write " + path + ": " + error.message());
+        // On the descriptor: the name may have been swapped meanwhile.
+        if (mode && ::fchmod(out.get(), static_cast<mode_t>(*mode) & 07777) != 0)
+            throw ToolError("cannot write " + path + ": " + system_error_text());
+        if (!out.close() || ::rename(temp.c_str(), path.c_str()) != 0)
+            throw ToolError("cannot write " + path + ": " + system_error_text());
     } catch (...) {
         ::unlink(temp.c_str());
         throw;
@@ -162,24 +210,6 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
     return parsed;
 }
 
-std::string printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c < ' ' || c >= 0x7F)
-            out += std::string("\\x") + "0123456789abcdef"[c >> 4] + "0123456789abcdef"[c & 15];
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
-
 namespace {
 
 // Single-character edits from a to b, letters compared without case.
@@ -236,6 +266,24 @@ std::string json_string(const std::string& text)
     return out + "\"";
 }
 
+uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64_t fallback,
+                       uint64_t largest)
+{
+    if (!args.has(option))
+        return fallback;
+    const std::string text = args.get(option);
+    uint64_t value = 0;
+    bool fits = !text.empty() && text.size() <= 19;  // 19 digits cannot overflow
+    for (char c : text) {
+        fits = fits && c >= '0' && c <= '9';
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (!fits || value < 1 || value > largest)
+        throw UsageError(option + " takes a whole number from 1 to " + std::to_string(largest) +
+                         ", not '" + printable(text) + "'");
+    return value;
+}
+
 std::string read_file(const std::string& path)
 {
     std::string data;
@@ -256,11 +304,28 @@ void OutputSink::write(const char* data, size_t size) const
     }
 }
 
+int create_beside(const std::string& path, std::string* name,
+                  const std::function<std::string()>& next_suffix, unsigned mode)
+{
+    const int ATTEMPTS = 16;
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        *name = path + ".tmp-" + next_suffix();
+        // O_EXCL and O_NOFOLLOW: never a file or link that someone put there.
+        int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            throw ToolError("cannot create " + *name + ": " + system_error_text());
+    }
+    throw ToolError("cannot create a temporary file beside " + path + ": " +
+                    std::to_string(ATTEMPTS) + " names taken");
+}
+
 void write_output(const std::string& path, const OutputFill& fill, std::optional<fs::perms> mode)
 {
     if (path.empty())
         fill(OutputSink(STDOUT_FILENO, "standard output"));
-    else
+    else if (destination_of(path) == Destination::NEW_FILE || !write_through(path, fill))
         replace_file(path, fill, mode);
 }
 
@@ -358,12 +423,35 @@ void make_directories(const std::string& path)
 
 bool hard_link(const std::string& from, const std::string& to)
 {
+    // Only a file is replaced; anything else is write_output's to handle.
+    if (destination_of(to) != Destination::NEW_FILE)
+        return false;
     std::error_code error;
     fs::remove(to, error);
     if (error)
         throw ToolError("cannot replace " + to + ": " + error.message());
     fs::create_hard_link(from, to, error);
     return !error;
+}
+
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (c < ' ' || c >= 0x7F)
+            out += "\\x" + hex_byte(c);
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
 }
 
 std::string system_error_text()

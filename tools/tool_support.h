@@ -34,6 +34,11 @@ struct ParsedArgs {
     std::string get(const std::string& option) const;
 };
 
+// The value of option as a whole number from 1 to largest; fallback when
+// the option is not given.
+uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64_t fallback,
+                       uint64_t largest);
+
 // Splits args: "--help" anywhere asks for help; each of value_options takes
 // the next argument as its value, or the text after '=' when given as
 // --option=value; each of flag_options stands alone (its value is empty);
@@ -44,10 +49,6 @@ struct ParsedArgs {
 ParsedArgs parse_args(const std::vector<std::string>& args,
                       const std::set<std::string>& value_options,
                       const std::set<std::string>& flag_options = {});
-
-// The text with every byte that is not printable ASCII shown escaped: \n,
-// \r, \t, or \xNN; for messages, which must show invisible characters.
-std::string printable(const std::string& text);
 
 // " (did you mean 'WORD'?)" for the candidate nearest to word, or the
 // empty text when none is near: at most two single-character edits
@@ -75,13 +76,27 @@ private:
 typedef std::function<void(const OutputSink&)> OutputFill;
 
 // Every file the tool writes is written here. What fill writes goes to
-// standard output when path is empty. Otherwise it goes into a file beside
-// path, renamed over path once complete, so that a file hard-linked to the
-// old one keeps its content and a reader never sees half a file; when fill
-// throws, nothing is left. A new file gets the permission bits mode, or
-// without one the usual 0644 less the umask.
+// standard output when path is empty. A device or pipe at path (a terminal,
+// /dev/null, a named pipe) is written through. Otherwise it goes into a new
+// file beside path, renamed over path once complete, so that a file
+// hard-linked to the old one keeps its content and a reader never sees half
+// a file; when fill throws, nothing is left. A new file gets the permission
+// bits mode, or without one the usual 0644 less the umask. A symbolic link
+// or a folder at path is refused: a link is neither followed nor replaced.
 void write_output(const std::string& path, const OutputFill& fill,
                   std::optional<std::filesystem::perms> mode = std::nullopt);
+
+// What the usage of every command that writes files says of them.
+#define OUTPUT_FILE_NOTE                                                              \
+    "An output file is written whole or not at all (a new file renamed over it);\n" \
+    "a device or pipe is written through; a symbolic link there is refused,\n"     \
+    "neither followed nor replaced.\n"
+
+// Creates a new file named path + ".tmp-" + next_suffix(), never opening
+// one that exists or a link (another suffix is tried then, a few times).
+// Returns the open descriptor for writing; *name: the name it got.
+int create_beside(const std::string& path, std::string* name,
+                  const std::function<std::string()>& next_suffix, unsigned mode);
 
 // Writes data to path, or to standard output when path is empty.
 void write_output(const std::string& path, const std::string& data);
@@ -106,5 +121,10 @@ void make_directories(const std::string& path);
 // Makes to another name of from, replacing to. Returns false when the file
 // system cannot do it (to is then absent).
 bool hard_link(const std::string& from, const std::string& to);
+
+// text as one line that a terminal shows as it is: line ends, tabs and
+// the backslash escaped as in C, every other byte outside printable ASCII
+// as \xHH (a site's bytes are in a Windows code page in any case).
+std::string printable(const std::string& text);
 
 std::string system_error_text();  // strerror(errno)

@@ -20,8 +20,17 @@ struct FetchedFile {
     std::string error;  // why there was no answer
 };
 
-// The largest file fetch_file takes: far above the program's size.
+// The largest file fetch_file keeps in memory: far above the program's size.
 const size_t MAX_FETCHED_FILE = 64 << 20;
+
+// What bounds every request, so that no server holds a check for ever.
+// Reaching a bound fails that request.
+struct WebLimits {
+    long connect_seconds = 15;             // to open the connection
+    long total_seconds = 120;              // for the whole request, redirections included
+    uint64_t max_body_bytes = 1ULL << 30;  // of an installer or a file (a page: the
+                                           // program's reply buffer)
+};
 
 class WebClient {
 public:
@@ -39,11 +48,11 @@ public:
     virtual FetchedFile fetch_file(const std::string& url) = 0;
 };
 
-// A client over libcurl. seconds bounds a page fetch and the wait for an
-// installer's first bytes.
+// A client over libcurl that speaks http and https only (the URL and every
+// redirection), within limits.
 class CurlWebClient : public WebClient {
 public:
-    explicit CurlWebClient(long seconds = 20);
+    explicit CurlWebClient(const WebLimits& limits = WebLimits());
     ~CurlWebClient() override;
     CurlWebClient(const CurlWebClient&) = delete;
     CurlWebClient& operator=(const CurlWebClient&) = delete;
@@ -55,7 +64,7 @@ public:
     FetchedFile fetch_file(const std::string& url) override;
 
 private:
-    long seconds_;
+    WebLimits limits_;
     long last_status_ = 0;
     std::string last_error_;
 };

@@ -15,6 +15,8 @@ port, so that a Windows program can do it with WinInet or plain sockets:
        mode=slow         sends the body in pieces of chunk=N bytes (default
                          1024) with delay_ms=N (default 100) between them
        type=T            Content-Type (default application/octet-stream)
+       location=URL      a Location header (with status=302: a redirection)
+       head_status=N     HEAD answers status N, empty (default: as GET)
   GET  /_control/log?prefix=P          one line per request whose path starts
                                        with P, oldest first:
                                        METHOD TAB PATH TAB USER-AGENT
@@ -56,7 +58,7 @@ MODES = ("full", "short", "nolength", "slow")
 
 class Page:
     def __init__(self, body, status=200, mode="full", length=None, chunk=1024, delay_ms=100,
-                 content_type="application/octet-stream"):
+                 content_type="application/octet-stream", location=None, head_status=None):
         self.body = body
         self.status = status
         self.mode = mode
@@ -64,6 +66,8 @@ class Page:
         self.chunk = chunk
         self.delay_ms = delay_ms
         self.content_type = content_type
+        self.location = location
+        self.head_status = head_status
 
 
 class State:
@@ -134,7 +138,9 @@ def page_from_request(query, body):
     page = Page(body, status=int_value(query, "status", 200), mode=mode,
                 length=int_value(query, "length", None), chunk=int_value(query, "chunk", 1024),
                 delay_ms=int_value(query, "delay_ms", 100),
-                content_type=one_value(query, "type", "application/octet-stream"))
+                content_type=one_value(query, "type", "application/octet-stream"),
+                location=one_value(query, "location"),
+                head_status=int_value(query, "head_status", None))
     if not 100 <= page.status <= 999:
         raise BadRequest("bad status %d" % page.status)
     if mode == "short" and (page.length is None or page.length <= len(body)):
@@ -218,7 +224,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def serve_page(self, page, head_only):
+        if head_only and page.head_status is not None:
+            self.reply(page.head_status, b"", "text/plain")
+            return
         self.send_response(page.status)
+        if page.location is not None:
+            self.send_header("Location", page.location)
         self.send_header("Content-Type", page.content_type)
         self.send_header("Cache-Control", "no-store")
         if page.mode == "short":
