@@ -22,7 +22,8 @@ const char site_check_usage[] =
     "(one URL serves for both when SECOND_URL is not given), then fetches the\n"
     "manifest of every package and checks that its installer is served with\n"
     "status 200 and the size that the manifest announces. Exits 0 only when\n"
-    "every package is fine.\n";
+    "every package is fine. Takes its proxy from http_proxy, https_proxy, ALL_PROXY\n"
+    "and NO_PROXY, as curl does.\n";
 
 namespace {
 
