@@ -1,7 +1,9 @@
 #!/bin/bash
 # Makes a wine prefix once: boots it, copies wine's fonts so that dialogs
 # draw properly, and starts a wine server that outlives single programs.
-# Usage: wine-prefix.sh PREFIX
+# Usage: wine-prefix.sh PREFIX [win32|win64]
+# A new prefix is 64-bit unless win32 is asked for; a made one keeps the
+# architecture it was made with, whatever the caller's wine settings say.
 set -u
 mkdir -p "$(dirname "$1")"
 # Wine takes absolute prefix paths only.
@@ -9,13 +11,20 @@ prefix=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# The prefix is 64-bit whatever the caller's wine settings say.
-export WINEARCH=win64
 exec 9>"$prefix.lock"
 flock 9
+arch=${2:-}
+if [ -f "$prefix/.ready" ]; then
+  arch=$(sed -n 's/^#arch=//p' "$prefix/system.reg")
+fi
+case ${arch:-win64} in
+  win32) export WINEARCH=win32; loader=/usr/lib/wine/wine ;;
+  win64) export WINEARCH=win64; loader=/usr/lib/wine/wine64 ;;
+  *) echo "wine-prefix.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
 if [ ! -f "$prefix/.ready" ]; then
   rm -rf "$prefix"
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  $loader wineboot -i >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
   mkdir -p "$prefix/drive_c/windows/Fonts"
   cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
@@ -30,5 +39,5 @@ for pid in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
   case "$(readlink "/proc/$pid/cwd")" in */"$server_dir") exit 0 ;; esac
 done
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 9>&-
-/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+$loader cmd /c exit </dev/null >/dev/null 2>&1 9>&-
 exit 0

@@ -7,7 +7,7 @@ packages=(
   cmake make g++ libgtest-dev clang libclang-rt-14-dev libcurl4-openssl-dev libssl-dev curl clang-tidy cppcheck
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine32:i386 wine64 fonts-wine qemu-user-static
-  xvfb xauth x11-utils imagemagick locales nginx
+  xvfb xauth x11-utils imagemagick locales nginx tinyproxy
   openssl osslsigncode
 )
 

@@ -12,6 +12,9 @@ export LANG=C.UTF-8
 jobs=$(nproc)
 build=${POLVEX_BUILD_DIR:-$root/build}
 prefix=$build/wineprefix
+# The 32-bit program's scenarios run in a 32-bit prefix too, where this
+# machine runs 32-bit programs natively (they say why they skip elsewhere).
+prefix32=$build/wineprefix32
 failed=0
 
 configure_and_build() {  # DIR ARGS...
@@ -24,8 +27,10 @@ run_ctest() {  # DIR
   (cd "$1" && ctest --output-on-failure -j "$jobs") || failed=1
 }
 
-# Make the wine prefix while the native builds compile.
-cmake/wine-prefix.sh "$prefix" &
+# Make the wine prefixes while the native builds compile.
+{ cmake/wine-prefix.sh "$prefix"
+  if cmake/wine32-native.sh >/dev/null; then cmake/wine-prefix.sh "$prefix32" win32; fi
+} &
 prefix_job=$!
 
 configure_and_build "$build/native" -DPOLVEX_STATIC_CHECKS=ON
@@ -41,7 +46,7 @@ cmake --build "$build/fuzz" -j "$jobs" --target fuzz_targets
 (cd "$build/fuzz" && ctest --output-on-failure -j "$jobs" -L fuzz) || failed=1
 
 configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_STATIC_CHECKS=ON \
+  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_WINE_PREFIX32="$prefix32" -DPOLVEX_STATIC_CHECKS=ON \
   -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool" -DPOLVEX_E2E_HELPERS="$build/win64/tests/e2e"
 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
   -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
@@ -53,7 +58,7 @@ for n in $(seq 90 120); do
 done
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null; WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+trap 'kill $xvfb_pid 2>/dev/null; for p in "$prefix" "$prefix32"; do WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null; done; true' EXIT
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 

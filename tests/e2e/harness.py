@@ -1,10 +1,12 @@
 """Pieces for whole-program runs under wine: a web server (nginx) for a
 built download site, the program started in a scratch folder, the window
 driver, the registry and screenshots."""
+import contextlib
 import http.client
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -39,11 +41,19 @@ class Paths:
         self.shots = os.path.abspath(args.screenshots) if args.screenshots else None
 
 
+def own_env():
+    """The caller's environment less what the runs set themselves: wine's
+    settings, the locale and the proxy variables (wine's WinInet takes
+    http_proxy when the prefix sets no proxy; curl takes them all)."""
+    return {k: v for k, v in os.environ.items()
+            if not k.startswith("WINE") and k not in ("LC_ALL", "LANGUAGE")
+            and not k.lower().endswith("_proxy")}
+
+
 def wine_env(paths, extra=None):
     # Only the display comes from the caller (the suite's own Xvfb); wine's
     # settings and the locale are the scenario's.
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith("WINE") and k not in ("LC_ALL", "LANGUAGE")}
+    env = own_env()
     env.update({"WINEPREFIX": paths.prefix, "WINEDEBUG": "-all",
                 "WINEDLLOVERRIDES": "mscoree,mshtml=", "LANG": "C.UTF-8"})
     if extra:
@@ -59,6 +69,20 @@ def wine_loader(exe):
     pe = int.from_bytes(header[60:64], "little")
     machine = header[pe + 4:pe + 6]
     return "/usr/lib/wine/wine64" if machine == b"\x64\x86" else "/usr/lib/wine/wine"
+
+
+def prefix_arch(prefix):
+    """The architecture a wine prefix was made with: "win32" or "win64"."""
+    with open(os.path.join(prefix, "system.reg"), encoding="latin-1") as f:
+        for line in f:
+            if line.startswith("#arch="):
+                return line.strip()[len("#arch="):]
+    raise RuntimeError("no architecture recorded in " + prefix)
+
+
+def prefix_loader(prefix):
+    """The loader of the prefix's own programs (reg.exe and the like)."""
+    return "/usr/lib/wine/wine" if prefix_arch(prefix) == "win32" else "/usr/lib/wine/wine64"
 
 
 class Driver:
@@ -215,6 +239,123 @@ class TestServer:
     def stop(self):
         subprocess.run([sys.executable, self.SCRIPT, "stop", "--port-file", self.port_file],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc_info):
+        self.stop()
+
+
+INTERNET_SETTINGS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+PROXY_VALUES = ("ProxyEnable", "ProxyServer", "ProxyOverride")
+
+
+def reg_tool(paths, *args):
+    """Runs wine's reg.exe in the prefix; returns (exit code, output)."""
+    proc = subprocess.run([prefix_loader(paths.prefix), "reg"] + list(args), env=wine_env(paths),
+                          capture_output=True, timeout=120)
+    return proc.returncode, proc.stdout.decode("latin-1")
+
+
+def reg_value(paths, key, name):
+    """(type, data) of a value as reg.exe shows it, or None when missing."""
+    code, out = reg_tool(paths, "query", key, "/v", name)
+    if code != 0:
+        return None
+    for line in out.splitlines():
+        fields = line.split(None, 2)
+        if len(fields) >= 2 and fields[0] == name and fields[1].startswith("REG_"):
+            return fields[1], fields[2] if len(fields) > 2 else ""
+    return None
+
+
+def reg_put(paths, key, name, value):
+    """Stores (type, data) as the value, or deletes it for None."""
+    if value is None:
+        code = reg_tool(paths, "delete", key, "/v", name, "/f")[0]
+        return code == 0 or reg_value(paths, key, name) is None
+    return reg_tool(paths, "add", key, "/v", name, "/t", value[0], "/d", value[1], "/f")[0] == 0
+
+
+@contextlib.contextmanager
+def system_proxy(paths, server):
+    """The proxy server set in the prefix's Internet settings, for every
+    address (no bypass list: "<local>" there would let WinInet go
+    straight to a dotless name such as localhost), for the body of a with
+    statement; the previous settings come back however that ends."""
+    saved = {name: reg_value(paths, INTERNET_SETTINGS, name) for name in PROXY_VALUES}
+    try:
+        wanted = {"ProxyEnable": ("REG_DWORD", "1"), "ProxyServer": ("REG_SZ", server),
+                  "ProxyOverride": None}
+        for name, value in wanted.items():
+            if not reg_put(paths, INTERNET_SETTINGS, name, value):
+                raise RuntimeError("cannot set %s in the Internet settings" % name)
+        yield
+    finally:
+        for name, value in saved.items():
+            reg_put(paths, INTERNET_SETTINGS, name, value)
+
+
+def free_port():
+    """A loopback port that nothing listens on at the moment."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Proxy:
+    """tinyproxy on a free loopback port, with its config and log in its own
+    folder; the log names every request it carries. As a context manager it
+    runs for the body of the with statement."""
+
+    def __init__(self, work):
+        self.dir = os.path.join(work, "proxy")
+        self.log = os.path.join(self.dir, "tinyproxy.log")
+        self.proc = None
+        self.address = None
+
+    def start(self):
+        os.makedirs(self.dir, exist_ok=True)
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        port = free_port()
+        conf = os.path.join(self.dir, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            # LogLevel Connect logs each request line with its absolute URL.
+            f.write('Port %d\nListen 127.0.0.1\nTimeout 120\nMaxClients 20\nAllow 127.0.0.1\n'
+                    'LogFile "%s"\nLogLevel Connect\nPidFile "%s"\n'
+                    % (port, self.log, os.path.join(self.dir, "tinyproxy.pid")))
+        self.proc = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.address = "127.0.0.1:%d" % port
+        for _ in range(100):
+            with socket.socket() as s:
+                if s.connect_ex(("127.0.0.1", port)) == 0:
+                    return
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError("tinyproxy did not start on " + self.address)
+
+    def urls(self):
+        """The URLs of the requests carried so far, in order."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, encoding="latin-1") as f:
+            return [line.split("): ", 1)[1].split()[1] for line in f
+                    if "Request (file descriptor" in line]
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+            self.proc = None
 
     def __enter__(self):
         self.start()

@@ -15,6 +15,7 @@ import subprocess
 import sys
 import time
 import traceback
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
@@ -44,9 +45,11 @@ class Context:
         self.nginx = h.Nginx(self.root)
         self.runs = 0
         self.programs = []
-        # A 32-bit program sees HKLM\SOFTWARE as the 32-bit view of the
-        # 64-bit prefix, as on 64-bit Windows; the driver reads the 64-bit one.
-        self.wow64 = h.wine_loader(paths.polvex).endswith("/wine")
+        # A 32-bit program sees HKLM\SOFTWARE as the 32-bit view of a
+        # 64-bit prefix, as on 64-bit Windows, where a 64-bit driver reads the
+        # 64-bit one; a 32-bit prefix has one view, as 32-bit Windows has.
+        self.wow64 = (h.wine_loader(paths.polvex).endswith("/wine")
+                      and h.prefix_arch(paths.prefix) == "win64")
         self.tag_key = self.key(h.TAG_KEY)
         self.uninstall_key = self.key(h.UNINSTALL_KEY)
 
@@ -417,6 +420,39 @@ def scenario_second_copy(ctx):
     check(sorted(os.listdir(second.scratch)) == ["bin"], "second copy wrote files")
 
 
+def scenario_proxy(ctx):
+    # Every request, the second bootstrap URL's dotless "localhost" among
+    # them, goes through the proxy that the system's Internet settings name.
+    site = ctx.build_site(primary="garbage", alternate="redirect 1")
+    ctx.serve(site)
+    with h.Proxy(ctx.root) as proxy:
+        with h.system_proxy(ctx.paths, proxy.address):
+            check(h.reg_value(ctx.paths, h.INTERNET_SETTINGS, "ProxyOverride") is None,
+                  "a bypass list is set")
+            run = ctx.start()
+            ctx.choose()
+            ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+        check(ctx.asked()[:5] == ["/dlm/primary.txt", "/dlm/alt1.txt", "/dlm/althop1.txt",
+                                  "/dl/p_Vandel_sys_ENG.ENG", "/dl/p_Vandel_sys_ENG.exe"],
+              "asked %r" % ctx.asked())
+        carried = proxy.urls()
+        check(sorted(urllib.parse.urlsplit(url).path for url in carried) == sorted(ctx.asked()),
+              "the site served %r, the proxy carried %r" % (ctx.asked(), carried))
+        check("http://localhost:%d/dlm/alt1.txt" % h.SITE_PORT in carried,
+              "the localhost page went past the proxy: %r" % carried)
+
+        # The vendor's check goes through the proxy of the usual variable.
+        env = dict(h.own_env(), http_proxy="http://" + proxy.address)
+        served_before = len(ctx.asked())
+        proc = subprocess.run([ctx.paths.dlmtool, "site", "check", SITE + "dlm/alt1.txt"],
+                              env=env, capture_output=True, text=True, timeout=120)
+        check(proc.returncode == 0, "site check failed: " + proc.stdout + proc.stderr)
+        checked = ctx.asked()[served_before:]
+        carried = proxy.urls()[len(carried):]
+        check(checked and sorted(urllib.parse.urlsplit(url).path for url in carried) == sorted(checked),
+              "site check: the site served %r, the proxy carried %r" % (checked, carried))
+
+
 # Hostile servers and faults ----------------------------------------------
 
 SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
@@ -580,6 +616,7 @@ SCENARIOS = {
     "signed_tags": scenario_signed_tags,
     "during_download": scenario_during_download,
     "second_copy": scenario_second_copy,
+    "proxy": scenario_proxy,
     "hostile_long_replies": scenario_hostile_long_replies,
     "hostile_reply_fields": scenario_hostile_reply_fields,
     "hostile_manifest_size": scenario_hostile_manifest_size,
@@ -590,6 +627,10 @@ SCENARIOS = {
 }
 
 
+# The exit code of a run skipped as a whole (CTest's SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--polvex", required=True)
@@ -598,13 +639,25 @@ def main():
     parser.add_argument("--version-dll")
     parser.add_argument("--dlmtool", required=True)
     parser.add_argument("--prefix", required=True)
+    parser.add_argument("--arch", choices=("win32", "win64"), default="win64",
+                        help="the architecture of the prefix, made with it if new")
     parser.add_argument("--work", required=True)
     parser.add_argument("--screenshots")
     parser.add_argument("--scenario", action="append")
     args = parser.parse_args()
     paths = h.Paths(args)
-    subprocess.run([os.path.join(os.path.dirname(__file__), "..", "..", "cmake", "wine-prefix.sh"),
-                    paths.prefix], check=True)
+    cmake_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")
+    if args.arch == "win32":
+        # Emulated, each 32-bit process takes about a minute to start.
+        proc = subprocess.run([os.path.join(cmake_dir, "wine32-native.sh")],
+                              capture_output=True, text=True)
+        if proc.returncode != 0:
+            print("SKIPPED: %s" % proc.stdout.strip())
+            return SKIPPED
+    subprocess.run([os.path.join(cmake_dir, "wine-prefix.sh"), paths.prefix, args.arch], check=True)
+    if h.prefix_arch(paths.prefix) != args.arch:
+        print("FAIL: %s is a %s prefix, not %s" % (paths.prefix, h.prefix_arch(paths.prefix), args.arch))
+        return 1
     names = args.scenario or list(SCENARIOS)
     passed = failed = 0
     for name in names:
