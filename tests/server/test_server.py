@@ -13,11 +13,16 @@ port, so that a Windows program can do it with WinInet or plain sockets:
                          body), sends the body, then closes the connection
        mode=nolength     no Content-Length; the end of the body is the close
        mode=slow         sends the body in pieces of chunk=N bytes (default
-                         1024) with delay_ms=N (default 100) between them
+                         1024) with delay_ms=N (default 100) between them;
+                         with slow_bytes=N only the first N bytes so, the
+                         rest at once
+       mode=silent       reads the request and answers nothing for delay_ms,
+                         the connection open, then closes it
        type=T            Content-Type (default application/octet-stream)
   GET  /_control/log?prefix=P          one line per request whose path starts
                                        with P, oldest first:
                                        METHOD TAB PATH TAB USER-AGENT
+                                       (PATH with the query, if any)
   POST /_control/reset?prefix=P        forgets the pages and log lines under P
                                        (everything without a prefix)
   POST /_control/stop                  ends the server
@@ -51,12 +56,12 @@ import urllib.parse
 
 CONTROL = "/_control/"
 PING_TEXT = b"polvex-test-server"
-MODES = ("full", "short", "nolength", "slow")
+MODES = ("full", "short", "nolength", "slow", "silent")
 
 
 class Page:
     def __init__(self, body, status=200, mode="full", length=None, chunk=1024, delay_ms=100,
-                 content_type="application/octet-stream"):
+                 content_type="application/octet-stream", slow_bytes=None):
         self.body = body
         self.status = status
         self.mode = mode
@@ -64,6 +69,7 @@ class Page:
         self.chunk = chunk
         self.delay_ms = delay_ms
         self.content_type = content_type
+        self.slow_bytes = len(body) if slow_bytes is None else slow_bytes
 
 
 class State:
@@ -134,13 +140,14 @@ def page_from_request(query, body):
     page = Page(body, status=int_value(query, "status", 200), mode=mode,
                 length=int_value(query, "length", None), chunk=int_value(query, "chunk", 1024),
                 delay_ms=int_value(query, "delay_ms", 100),
-                content_type=one_value(query, "type", "application/octet-stream"))
+                content_type=one_value(query, "type", "application/octet-stream"),
+                slow_bytes=int_value(query, "slow_bytes", None))
     if not 100 <= page.status <= 999:
         raise BadRequest("bad status %d" % page.status)
     if mode == "short" and (page.length is None or page.length <= len(body)):
         raise BadRequest("mode short needs length larger than the body")
-    if page.chunk <= 0 or page.delay_ms < 0:
-        raise BadRequest("chunk must be positive and delay_ms not negative")
+    if page.chunk <= 0 or page.delay_ms < 0 or page.slow_bytes < 0:
+        raise BadRequest("chunk must be positive, delay_ms and slow_bytes not negative")
     return path, page
 
 
@@ -175,7 +182,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except BadRequest as error:
                 self.reply(400, str(error).encode() + b"\n", "text/plain")
             return
-        state.record(method, path, self.headers.get("User-Agent", ""))
+        # The log keeps the query, which the page lookup ignores.
+        state.record(method, self.path, self.headers.get("User-Agent", ""))
         page = state.page(path)
         if page is None:
             self.reply(404, b"no page here\n", "text/plain")
@@ -218,6 +226,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def serve_page(self, page, head_only):
+        if page.mode == "silent":
+            # A server that took the connection and never answers.
+            time.sleep(page.delay_ms / 1000.0)
+            return
         self.send_response(page.status)
         self.send_header("Content-Type", page.content_type)
         self.send_header("Cache-Control", "no-store")
@@ -238,12 +250,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         # announced. The connection closes after every response anyway.
 
     def send_slowly(self, page):
-        for start in range(0, len(page.body), page.chunk):
+        slow = page.body[:page.slow_bytes]
+        for start in range(0, len(slow), page.chunk):
             if start:
                 time.sleep(page.delay_ms / 1000.0)
-            self.wfile.write(page.body[start:start + page.chunk])
+            self.wfile.write(slow[start:start + page.chunk])
             self.wfile.flush()
             self.server.state.touch()
+        self.wfile.write(page.body[len(slow):])
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

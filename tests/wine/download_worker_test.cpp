@@ -238,15 +238,51 @@ TEST_F(DownloadWorker, WholeBodyIsStoredByteForByte)
 TEST_F(DownloadWorker, SlowBodyIsReportedPieceByPiece)
 {
     // Four pieces of one read each, a quarter of a second apart: the window
-    // hears of each as it arrives, not all at the end. (A read waits until
-    // its whole 4096 bytes or the end of the body are there, so pieces
-    // smaller than a read would be reported together.)
+    // hears of each as it arrives, not all at the end.
     std::string body = pattern_bytes(4 * 4096, 3);
     serve(body, 200, "slow", "&chunk=4096&delay_ms=250");
     run_worker();
     EXPECT_TRUE(installer_file() == body);
     EXPECT_GE(receiver.count(UM_PROGRESS), 5);
     EXPECT_EQ(receiver.done_flag(), 1);
+}
+
+TEST_F(DownloadWorker, PiecesSmallerThanAReadAreReportedAsTheyArrive)
+{
+    // A read takes what has arrived, not a whole chunk: eight pieces of 500
+    // bytes, 150 ms apart, make at least eight reports and the end's, where
+    // reads that waited for 4096 bytes would make two.
+    std::string body = pattern_bytes(8 * 500, 4);
+    serve(body, 200, "slow", "&chunk=500&delay_ms=150");
+    run_worker();
+    EXPECT_TRUE(installer_file() == body);
+    EXPECT_GE(receiver.count(UM_PROGRESS), 9);
+    EXPECT_EQ(receiver.last_of(UM_PROGRESS), 1u);
+    EXPECT_EQ(receiver.done_flag(), 1);
+}
+
+// Downloads that wait for the receive timeout: a suite of their own, run
+// alone (see CMakeLists.txt).
+class TimeoutDownloadWorker : public DownloadWorker {};
+
+TEST_F(TimeoutDownloadWorker, StalledBodyFailsAfterTheReceiveTimeoutWithDoneLast)
+{
+    // Half the body, then nothing with the connection open: the read that
+    // waits ends with the request's receive timeout (30 s), on wine too,
+    // and nothing is posted after UM_DONE.
+    std::string body = pattern_bytes(10000, 6);
+    serve(body, 200, "slow", "&chunk=5000&delay_ms=120000");
+    DWORD start = GetTickCount();
+    ASSERT_NE(_beginthread(download_worker, 0, receiver.window()), static_cast<uintptr_t>(-1));
+    ASSERT_TRUE(receiver.wait_for_done(60000)) << "no UM_DONE within a minute";
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 29000u);
+    EXPECT_LE(waited, 40000u);
+    EXPECT_EQ(receiver.done_flag(), 0);
+    EXPECT_TRUE(receiver.done_comes_last());
+    EXPECT_EQ(receiver.last_of(UM_PROGRESS), 0u);
+    EXPECT_EQ(run_state.received_bytes.load(), 5000);
+    EXPECT_TRUE(installer_file() == body.substr(0, 5000)) << "what arrived is written";
 }
 
 TEST_F(DownloadWorker, ErrorPageIsStoredAsTheInstaller)
