@@ -21,8 +21,8 @@ const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 int open_url(const char* url, UrlRequest& opened)
 {
-    // The host is copied out to end it; the path with its query and
-    // fragment is the rest of the URL, as InternetOpenUrlA sends it.
+    // The host is copied out to end it; the path is the rest of the URL,
+    // its query included.
     char host[INTERNET_MAX_HOST_NAME_LENGTH];
     URL_COMPONENTSA parts = {};
     parts.dwStructSize = sizeof parts;
