@@ -2,7 +2,6 @@
 
 #include "internet_session.h"
 #include "limits.h"
-#include "owners.h"
 
 // Fetches one URL into reply (REPLY_BLOCK_SIZE bytes) with a fresh session,
 // one read and no cache. The block has one byte beyond the read, so even a
@@ -10,14 +9,11 @@
 int fetch_page(void*, const char* url, char* reply)
 {
     reply[0] = '\0';
-    InternetHandle session(open_internet_session());
-    if (!session)
-        return 0;
-    InternetHandle request(open_url(session.get(), url));
-    if (!request)
+    UrlRequest opened;
+    if (!open_url(url, opened))
         return 0;
     DWORD count = 0;
-    BOOL ok = InternetReadFile(request.get(), reply, REPLY_BUFFER_SIZE, &count);
+    BOOL ok = InternetReadFile(opened.request.get(), reply, REPLY_BUFFER_SIZE, &count);
     if (count > REPLY_BUFFER_SIZE)
         count = 0;
     reply[count] = '\0';

@@ -4,28 +4,52 @@ const char AGENT_NAME[] = "Polvex Download Manager";
 
 namespace {
 
-// How long a request waits for more data from a server that has gone
-// silent: Windows' usual default, set so that it does not hang on the
-// system's settings. Wine's WinInet ignores it (the download worker has a
-// watchdog of its own for that).
+// How long a request waits for the server's next bytes, from the response's
+// headers to the body's end: Windows' usual default, set so that it does not
+// hang on the system's settings. It is set on the request itself because
+// wine's WinInet gives a request only the timeouts of the connection it was
+// opened on (HTTP_HttpOpenRequestW), and a connection none of the session's
+// (HTTP_Connect), so that neither a session's timeout nor InternetOpenUrlA,
+// which makes its connection inside, ever reaches the socket there
+// (NETCON_set_timeout in HTTP_GetResponseHeaders); nor can a closed handle
+// end a read that waits.
 const DWORD RECEIVE_TIMEOUT_MS = 30000;
+
+const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 }  // namespace
 
-HINTERNET open_internet_session()
+int open_url(const char* url, UrlRequest& opened)
 {
-    HINTERNET session = InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                      nullptr, 0);
-    if (session) {
-        // Requests opened on the session take its timeouts.
-        DWORD timeout = RECEIVE_TIMEOUT_MS;
-        InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    }
-    return session;
-}
-
-HINTERNET open_url(HINTERNET session, const char* url)
-{
-    return InternetOpenUrlA(session, url, nullptr, 0,
-                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    // The host is copied out to end it; the path is the rest of the URL,
+    // its query included.
+    char host[INTERNET_MAX_HOST_NAME_LENGTH];
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.dwUrlPathLength = 1;
+    if (!InternetCrackUrlA(url, 0, 0, &parts))
+        return 0;
+    DWORD flags = REQUEST_FLAGS;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    else if (parts.nScheme != INTERNET_SCHEME_HTTP)
+        return 0;
+    opened.session.reset(
+        InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!opened.session)
+        return 0;
+    opened.connection.reset(InternetConnectA(opened.session.get(), host, parts.nPort, nullptr,
+                                             nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!opened.connection)
+        return 0;
+    opened.request.reset(HttpOpenRequestA(opened.connection.get(), nullptr, parts.lpszUrlPath,
+                                          nullptr, nullptr, nullptr, flags, 0));
+    if (!opened.request)
+        return 0;
+    DWORD timeout = RECEIVE_TIMEOUT_MS;
+    InternetSetOptionA(opened.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+                       sizeof timeout);
+    return HttpSendRequestA(opened.request.get(), nullptr, 0, nullptr, 0) ? 1 : 0;
 }

@@ -1,15 +1,25 @@
-// The WinInet session and requests of a run.
+// The WinInet requests of a run.
 #pragma once
 #include <windows.h>
 #include <wininet.h>
 
+#include "owners.h"
+
 // The name the program gives itself in every request.
 extern const char AGENT_NAME[];
 
-// A session with the program's agent name and the proxy settings of the
-// system, and a bounded wait for data. Null when WinInet cannot start.
-HINTERNET open_internet_session();
+// One request and the handles it goes through; the owners close the request
+// first, the session last.
+struct UrlRequest {
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+};
 
-// A request for url on the session, fetched anew, past any cache, and kept
-// out of the cache. Null when the URL cannot be opened.
-HINTERNET open_url(HINTERNET session, const char* url);
+// Sends a GET for url (http or https) in a fresh session with the program's
+// agent name and the proxy settings of the system: fetched anew, past any
+// cache, kept out of the cache, redirections followed, and every wait for
+// the server bounded. Returns 1 when the response's headers arrived and its
+// body can be read from opened.request; 0 when the URL is not one or the
+// server cannot be reached or does not answer.
+int open_url(const char* url, UrlRequest& opened);

@@ -9,6 +9,7 @@ reads "N passed, M failed"."""
 import argparse
 import contextlib
 import filecmp
+import http.client
 import os
 import shutil
 import subprocess
@@ -109,12 +110,13 @@ class Context:
         code = run.exit_code(timeout=30)
         check(code == 0, "exit code %r after OK" % code)
 
-    def expect_success(self, run, installer):
+    def expect_success(self, run, installer, seconds=60):
         """The run downloads, starts the installer from its scratch folder
-        and ends with 0. (The text "Preparing to run installation..." shows
-        only for the moment between the download's end and the start of the
-        installer, too short to read reliably from outside.)"""
-        code = run.exit_code(timeout=60)
+        and ends with 0 within seconds. (The text "Preparing to run
+        installation..." shows only for the moment between the download's end
+        and the start of the installer, too short to read reliably from
+        outside.)"""
+        code = run.exit_code(timeout=seconds)
         check(code == 0, "exit code %r" % code)
         check(filecmp.cmp(run.file("pinstall.exe"), installer, shallow=False),
               "pinstall.exe differs from the served installer")
@@ -559,6 +561,81 @@ def scenario_hostile_stalled_body(ctx):
         check_wrote_at_most_installer(run)
 
 
+# A server that takes the connection and never answers: it holds it longer
+# than any scenario waits.
+SILENT = dict(mode="silent", delay_ms=600000)
+# The receive timeout after which a request gives up on a silent server.
+RECEIVE_TIMEOUT_SECONDS = 30
+
+
+def served_paths():
+    """The paths the test web server was asked for, oldest first."""
+    conn = http.client.HTTPConnection("127.0.0.1", h.SITE_PORT, timeout=10)
+    conn.request("GET", "/_control/log")
+    lines = conn.getresponse().read().decode("latin-1").splitlines()
+    conn.close()
+    return [line.split("\t")[1] for line in lines]
+
+
+def demo_installer(ctx):
+    with open(ctx.paths.installer, "rb") as f:
+        return f.read()
+
+
+def scenario_slow_trickle(ctx):
+    # The first 8 KiB at 100 bytes a second, far slower than a whole read
+    # of 4096 bytes in the receive timeout, then the rest at once.
+    program = demo_installer(ctx)
+    check(len(program) > 8192, "the demo installer is smaller than the slow part")
+    with hostile_server(ctx, manifest=b"%d\nSlow news\n" % len(program), installer=program,
+                        mode="slow", chunk=100, delay_ms=1000, slow_bytes=8192):
+        started = time.time()
+        run = ctx.start()
+        ctx.choose()
+        ctx.expect_success(run, ctx.paths.installer, seconds=180)
+        seconds = time.time() - started
+        print("the trickled download succeeded after %.0f s" % seconds)
+        check(seconds >= 81, "the body did not trickle (%.0f s)" % seconds)
+
+
+def scenario_hostile_silent_bootstrap(ctx):
+    # The first bootstrap server never answers: the second resolves.
+    program = demo_installer(ctx)
+    with hostile_server(ctx, installer=program) as server:
+        server.set("/dlm/primary.txt", b"", **SILENT)
+        server.set("/dlm/alt1.txt", enciphered(ctx, ANSWER))
+        started = time.time()
+        run = ctx.start()
+        ctx.choose()
+        ctx.expect_success(run, ctx.paths.installer, seconds=STALL_SECONDS)
+        seconds = time.time() - started
+        check(seconds >= RECEIVE_TIMEOUT_SECONDS, "no wait for the first (%.0f s)" % seconds)
+        asked = served_paths()
+        check(asked[:3] == ["/dlm/primary.txt", "/dlm/alt1.txt", "/dl/p_Vandel_sys_ENG.ENG"],
+              "asked %r" % asked)
+
+
+def scenario_hostile_silent_manifest(ctx):
+    with hostile_server(ctx) as server:
+        server.set("/dl/p_Vandel_sys_ENG.ENG", b"", **SILENT)
+        started = time.time()
+        run = run_to_error(ctx, h.TEXT_PARSE, seconds=STALL_SECONDS)
+        seconds = time.time() - started
+        check(seconds >= RECEIVE_TIMEOUT_SECONDS, "no wait for the manifest (%.0f s)" % seconds)
+        check(not os.path.exists(run.file("pinstall.exe")), "an installer was fetched")
+        check("/dl/p_Vandel_sys_ENG.exe" not in served_paths(), "the installer was asked for")
+
+
+def scenario_hostile_silent_installer(ctx):
+    with hostile_server(ctx, **SILENT):
+        started = time.time()
+        run = run_to_error(ctx, h.TEXT_NETWORK, seconds=STALL_SECONDS)
+        seconds = time.time() - started
+        check(seconds >= RECEIVE_TIMEOUT_SECONDS, "no wait for the installer (%.0f s)" % seconds)
+        check(os.path.getsize(run.file("pinstall.exe")) == 0, "pinstall.exe is not empty")
+        check_wrote_at_most_installer(run)
+
+
 def scenario_hostile_empty_installer(ctx):
     with hostile_server(ctx, installer=b""):
         run = run_to_error(ctx, h.TEXT_LAUNCH)
@@ -624,6 +701,10 @@ SCENARIOS = {
     "hostile_empty_installer": scenario_hostile_empty_installer,
     "fault_full_disk": scenario_fault_full_disk,
     "fault_read_only": scenario_fault_read_only,
+    "slow_trickle": scenario_slow_trickle,
+    "hostile_silent_bootstrap": scenario_hostile_silent_bootstrap,
+    "hostile_silent_manifest": scenario_hostile_silent_manifest,
+    "hostile_silent_installer": scenario_hostile_silent_installer,
 }
 
 

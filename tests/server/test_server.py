@@ -13,13 +13,18 @@ port, so that a Windows program can do it with WinInet or plain sockets:
                          body), sends the body, then closes the connection
        mode=nolength     no Content-Length; the end of the body is the close
        mode=slow         sends the body in pieces of chunk=N bytes (default
-                         1024) with delay_ms=N (default 100) between them
+                         1024) with delay_ms=N (default 100) between them;
+                         with slow_bytes=N only the first N bytes so, the
+                         rest at once
+       mode=silent       reads the request and answers nothing for delay_ms,
+                         the connection open, then closes it
        type=T            Content-Type (default application/octet-stream)
        location=URL      a Location header (with status=302: a redirection)
        head_status=N     HEAD answers status N, empty (default: as GET)
   GET  /_control/log?prefix=P          one line per request whose path starts
                                        with P, oldest first:
                                        METHOD TAB PATH TAB USER-AGENT
+                                       (PATH with the query, if any)
   POST /_control/reset?prefix=P        forgets the pages and log lines under P
                                        (everything without a prefix)
   POST /_control/stop                  ends the server
@@ -53,12 +58,13 @@ import urllib.parse
 
 CONTROL = "/_control/"
 PING_TEXT = b"polvex-test-server"
-MODES = ("full", "short", "nolength", "slow")
+MODES = ("full", "short", "nolength", "slow", "silent")
 
 
 class Page:
     def __init__(self, body, status=200, mode="full", length=None, chunk=1024, delay_ms=100,
-                 content_type="application/octet-stream", location=None, head_status=None):
+                 content_type="application/octet-stream", location=None, head_status=None,
+                 slow_bytes=None):
         self.body = body
         self.status = status
         self.mode = mode
@@ -68,6 +74,7 @@ class Page:
         self.content_type = content_type
         self.location = location
         self.head_status = head_status
+        self.slow_bytes = len(body) if slow_bytes is None else slow_bytes
 
 
 class State:
@@ -140,13 +147,14 @@ def page_from_request(query, body):
                 delay_ms=int_value(query, "delay_ms", 100),
                 content_type=one_value(query, "type", "application/octet-stream"),
                 location=one_value(query, "location"),
-                head_status=int_value(query, "head_status", None))
+                head_status=int_value(query, "head_status", None),
+                slow_bytes=int_value(query, "slow_bytes", None))
     if not 100 <= page.status <= 999:
         raise BadRequest("bad status %d" % page.status)
     if mode == "short" and (page.length is None or page.length <= len(body)):
         raise BadRequest("mode short needs length larger than the body")
-    if page.chunk <= 0 or page.delay_ms < 0:
-        raise BadRequest("chunk must be positive and delay_ms not negative")
+    if page.chunk <= 0 or page.delay_ms < 0 or page.slow_bytes < 0:
+        raise BadRequest("chunk must be positive, delay_ms and slow_bytes not negative")
     return path, page
 
 
@@ -181,7 +189,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except BadRequest as error:
                 self.reply(400, str(error).encode() + b"\n", "text/plain")
             return
-        state.record(method, path, self.headers.get("User-Agent", ""))
+        # The log keeps the query, which the page lookup ignores.
+        state.record(method, self.path, self.headers.get("User-Agent", ""))
         page = state.page(path)
         if page is None:
             self.reply(404, b"no page here\n", "text/plain")
@@ -224,6 +233,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def serve_page(self, page, head_only):
+        if page.mode == "silent":
+            # A server that took the connection and never answers.
+            time.sleep(page.delay_ms / 1000.0)
+            return
         if head_only and page.head_status is not None:
             self.reply(page.head_status, b"", "text/plain")
             return
@@ -249,12 +262,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         # announced. The connection closes after every response anyway.
 
     def send_slowly(self, page):
-        for start in range(0, len(page.body), page.chunk):
+        slow = page.body[:page.slow_bytes]
+        for start in range(0, len(slow), page.chunk):
             if start:
                 time.sleep(page.delay_ms / 1000.0)
-            self.wfile.write(page.body[start:start + page.chunk])
+            self.wfile.write(slow[start:start + page.chunk])
             self.wfile.flush()
             self.server.state.touch()
+        self.wfile.write(page.body[len(slow):])
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

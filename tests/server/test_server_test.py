@@ -106,13 +106,36 @@ class Served(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - start, 0.35)
         self.assertGreaterEqual(len(arrivals), 3)
 
+    def test_slow_part_then_the_rest_at_once(self):
+        self.control("POST", "set", b"a" * 300 + b"b" * 5000, path="/w/b", mode="slow",
+                     chunk=100, delay_ms=200, slow_bytes=300)
+        start = time.monotonic()
+        data, arrivals = raw_get(self.port, "/w/b")
+        self.assertEqual(split_response(data)[2], b"a" * 300 + b"b" * 5000)
+        # Two pauses of 200 ms between the three slow pieces, none after.
+        self.assertGreaterEqual(time.monotonic() - start, 0.35)
+        self.assertLess(time.monotonic() - start, 0.55)
+        self.assertGreaterEqual(len(arrivals), 3)
+
+    def test_silent_server_keeps_the_connection_and_answers_nothing(self):
+        self.control("POST", "set", b"never sent", path="/q/a", mode="silent", delay_ms=700)
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+            s.sendall(b"GET /q/a HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.settimeout(0.4)
+            with self.assertRaises(socket.timeout):
+                s.recv(1)
+            s.settimeout(10)
+            self.assertEqual(s.recv(1), b"")  # closed after delay_ms, with nothing sent
+        self.assertIn(b"GET\t/q/a\t", self.control("GET", "log", prefix="/q/")[1])
+
     def test_log_and_reset_keep_to_their_prefix(self):
         self.control("POST", "set", b"1", path="/one/a")
         raw_get(self.port, "/one/a")
         raw_get(self.port, "/one/a")
         raw_get(self.port, "/two/missing")
+        raw_get(self.port, "/one/a?q=1")
         status, log = self.control("GET", "log", prefix="/one/")
-        self.assertEqual(log, b"GET\t/one/a\tselftest\n" * 2)
+        self.assertEqual(log, b"GET\t/one/a\tselftest\n" * 2 + b"GET\t/one/a?q=1\tselftest\n")
         self.assertEqual(split_response(raw_get(self.port, "/two/missing")[0])[0], 404)
         self.control("POST", "reset", prefix="/one/")
         self.assertEqual(self.control("GET", "log", prefix="/one/")[1], b"")
@@ -123,6 +146,8 @@ class Served(unittest.TestCase):
     def test_bad_control_requests_are_refused(self):
         self.assertEqual(self.control("POST", "set", b"", path="no-slash")[0], 400)
         self.assertEqual(self.control("POST", "set", b"", path="/a", mode="odd")[0], 400)
+        self.assertEqual(self.control("POST", "set", b"", path="/a", mode="slow",
+                                      slow_bytes=-1)[0], 400)
         self.assertEqual(self.control("POST", "set", b"", path="/_control/x")[0], 400)
         self.assertEqual(self.control("GET", "unknown")[0], 400)
 

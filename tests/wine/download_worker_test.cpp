@@ -150,11 +150,20 @@ protected:
     }
 
     // Starts the worker as the preparation does and waits for its end.
-    void run_worker()
+    void run_worker(Receiver& target)
     {
-        ASSERT_NE(_beginthread(download_worker, 0, receiver.window()),
+        ASSERT_NE(_beginthread(download_worker, 0, target.window()),
                   static_cast<uintptr_t>(-1));
-        ASSERT_TRUE(receiver.wait_for_done(DONE_TIMEOUT_MS)) << "no UM_DONE";
+        ASSERT_TRUE(target.wait_for_done(DONE_TIMEOUT_MS)) << "no UM_DONE";
+    }
+    void run_worker() { run_worker(receiver); }
+
+    // The same from a fresh run state, for another case of a table.
+    void run_worker_afresh(Receiver& target)
+    {
+        start_run_state();
+        set_download(server.url(prefix + "dl/"), INSTALLER_NAME);
+        run_worker(target);
     }
 
     std::string installer_file()
@@ -218,12 +227,8 @@ TEST_F(DownloadWorker, WholeBodyIsStoredByteForByte)
         SCOPED_TRACE(c.name);
         std::string body = pattern_bytes(c.size, static_cast<unsigned>(c.size));
         serve(body, c.status, c.mode, c.extra);
-        start_run_state();
-        set_download(server.url(prefix + "dl/"), INSTALLER_NAME);
         Receiver receiver;
-        ASSERT_NE(_beginthread(download_worker, 0, receiver.window()),
-                  static_cast<uintptr_t>(-1));
-        ASSERT_TRUE(receiver.wait_for_done(DONE_TIMEOUT_MS)) << "no UM_DONE";
+        ASSERT_NO_FATAL_FAILURE(run_worker_afresh(receiver));
         EXPECT_TRUE(installer_file() == body) << "file differs from the body";
         EXPECT_EQ(receiver.done_flag(), 1);
         EXPECT_TRUE(receiver.done_comes_last());
@@ -235,18 +240,58 @@ TEST_F(DownloadWorker, WholeBodyIsStoredByteForByte)
     }
 }
 
+struct PieceCase {
+    const char* name;
+    size_t piece;
+    int pieces;
+    const char* extra;
+};
+
 TEST_F(DownloadWorker, SlowBodyIsReportedPieceByPiece)
 {
-    // Four pieces of one read each, a quarter of a second apart: the window
-    // hears of each as it arrives, not all at the end. (A read waits until
-    // its whole 4096 bytes or the end of the body are there, so pieces
-    // smaller than a read would be reported together.)
-    std::string body = pattern_bytes(4 * 4096, 3);
-    serve(body, 200, "slow", "&chunk=4096&delay_ms=250");
-    run_worker();
-    EXPECT_TRUE(installer_file() == body);
-    EXPECT_GE(receiver.count(UM_PROGRESS), 5);
-    EXPECT_EQ(receiver.done_flag(), 1);
+    // Pieces well apart: the window hears of each as it arrives, not all at
+    // the end, also of pieces smaller than a read, since a read takes what
+    // has arrived (reads that waited for 4096 bytes would report eight
+    // pieces of 500 bytes in one).
+    const PieceCase cases[] = {
+        {"whole reads", 4096, 4, "&chunk=4096&delay_ms=250"},
+        {"smaller than a read", 500, 8, "&chunk=500&delay_ms=150"},
+    };
+    for (const PieceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string body = pattern_bytes(c.piece * c.pieces, 3);
+        serve(body, 200, "slow", c.extra);
+        Receiver receiver;
+        ASSERT_NO_FATAL_FAILURE(run_worker_afresh(receiver));
+        EXPECT_TRUE(installer_file() == body);
+        EXPECT_GE(receiver.count(UM_PROGRESS), c.pieces + 1);
+        EXPECT_EQ(receiver.last_of(UM_PROGRESS), 1u);
+        EXPECT_EQ(receiver.done_flag(), 1);
+    }
+}
+
+// Downloads that wait for the receive timeout: a suite of their own, run
+// alone (see CMakeLists.txt).
+class TimeoutDownloadWorker : public DownloadWorker {};
+
+TEST_F(TimeoutDownloadWorker, StalledBodyFailsAfterTheReceiveTimeoutWithDoneLast)
+{
+    // Half the body, then nothing with the connection open: the read that
+    // waits ends with the request's receive timeout (30 s), on wine too,
+    // and nothing is posted after UM_DONE.
+    std::string body = pattern_bytes(10000, 6);
+    serve(body, 200, "slow", "&chunk=5000&delay_ms=120000");
+    DWORD start = GetTickCount();
+    ASSERT_NE(_beginthread(download_worker, 0, receiver.window()), static_cast<uintptr_t>(-1));
+    ASSERT_TRUE(receiver.wait_for_done(60000)) << "no UM_DONE within a minute";
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 29000u);
+    EXPECT_LE(waited, 40000u);
+    EXPECT_EQ(receiver.done_flag(), 0);
+    EXPECT_TRUE(receiver.done_comes_last());
+    EXPECT_EQ(receiver.last_of(UM_PROGRESS), 0u);
+    EXPECT_EQ(run_state.received_bytes.load(), 5000);
+    EXPECT_TRUE(installer_file() == body.substr(0, 5000)) << "what arrived is written";
 }
 
 TEST_F(DownloadWorker, ErrorPageIsStoredAsTheInstaller)

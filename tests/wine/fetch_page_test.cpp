@@ -178,4 +178,45 @@ TEST_F(FetchPage, BodyCutShortGivesWhatArrived)
     EXPECT_TRUE(block.guard_intact());
 }
 
+// Fetches that wait for the receive timeout: a suite of their own, run
+// alone (see CMakeLists.txt).
+class TimeoutFetchPage : public FetchPage {};
+
+TEST_F(TimeoutFetchPage, SilentServerFailsAfterTheReceiveTimeout)
+{
+    // The server takes the connection and never answers: the fetch gives up
+    // after the receive timeout (30 s), on wine too, with an empty reply.
+    std::string path = prefix + "silent";
+    ASSERT_TRUE(server.set(path, "never sent", 200, "silent", "&delay_ms=120000"));
+    ReplyBlock block;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(fetch(server.url(path), block), 0);
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 29000u);
+    EXPECT_LE(waited, 40000u);
+    EXPECT_EQ(block.text(), "");
+    EXPECT_TRUE(block.guard_intact());
+}
+
+TEST_F(FetchPage, UrlsThatAreNotHttpGiveZeroAndEmptyReply)
+{
+    const char* urls[] = {"no scheme", "ftp://127.0.0.1/reply.txt", "http://"};
+    for (const char* url : urls) {
+        ReplyBlock block;
+        EXPECT_EQ(fetch(url, block), 0) << url;
+        EXPECT_EQ(block.data()[0], '\0') << url;
+    }
+}
+
+TEST_F(FetchPage, QueryOfTheUrlIsSent)
+{
+    ASSERT_TRUE(server.set(prefix + "reply.txt", "queried"));
+    ReplyBlock block;
+    EXPECT_EQ(fetch(server.url(prefix + "reply.txt?a=1&b=2"), block), 1);
+    EXPECT_EQ(block.text(), "queried");
+    std::vector<ServedRequest> log = server.log(prefix);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].path, prefix + "reply.txt?a=1&b=2");
+}
+
 }  // namespace
