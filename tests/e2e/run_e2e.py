@@ -72,15 +72,14 @@ class Context:
     def serve(self, site, rate_limited=None):
         self.nginx.start(site, rate_limited)
 
-    def start(self, exe_name="polvex.exe", exe_path=None, env=None, scratch=None):
+    def start(self, exe_name="polvex.exe", exe_path=None, env=None, scratch=None, exe_dir=None):
         """Starts the program in a scratch folder of its own (or the one
-        given, with the program kept outside it)."""
+        given, with the program kept outside it, in exe_dir if given)."""
         self.runs += 1
-        exe_dir = None
-        if scratch:
-            exe_dir = os.path.join(self.root, "bin%d" % self.runs)
-        else:
+        if not scratch:
             scratch = os.path.join(self.root, "run%d" % self.runs)
+        elif not exe_dir:
+            exe_dir = os.path.join(self.root, "bin%d" % self.runs)
         program = h.ProgramRun(self.paths, scratch, exe_name, exe_path, env, exe_dir)
         self.programs.append(program)
         return program
@@ -124,7 +123,9 @@ class Context:
         with open(marker, encoding="latin-1") as f:
             content = f.read()
         check("pinstall.exe" in content.lower(), "marker names another program: " + content)
-        scratch_win = os.path.basename(run.scratch).lower()
+        # The installer's ANSI calls spell what the code page cannot with "?".
+        scratch_win = os.path.basename(run.scratch).encode("cp1252", "replace").decode(
+            "cp1252").lower()
         check(scratch_win in content.lower().split("directory=")[1].splitlines()[0],
               "the installer ran elsewhere: " + content)
 
@@ -320,6 +321,38 @@ def scenario_tags(ctx):
         ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
         check(d.reg_get(ctx.tag_key) == tag, "%s recorded %r, not %r"
               % (exe_name, d.reg_get(ctx.tag_key), tag))
+
+
+def scenario_folders_outside_code_page(ctx):
+    """A user whose folders are named in Cyrillic on a Western system (code
+    page 1252): a stamped copy kept and run in "Загрузки" records its
+    trailer's tag, starts the installer there, and retires a previous
+    installation in "Программы"."""
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    stamped = os.path.join(ctx.root, "stamped.exe")
+    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", "E2E1",
+                           "--suffix", "ru", "-o", stamped], capture_output=True, text=True)
+    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    old = os.path.join(ctx.root, "Программы", "Полвекс")
+    os.makedirs(old)
+    command = '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")
+    # Stored through wine's own reg.exe, which takes its arguments in wide
+    # characters (the window driver's are ANSI).
+    reg = subprocess.run([h.wine_loader(ctx.paths.wdrive), "reg", "add",
+                          "HKLM\\" + ctx.uninstall_key, "/v", "UninstallString", "/d", command,
+                          "/f"], env=h.wine_env(ctx.paths), capture_output=True, timeout=60)
+    check(reg.returncode == 0, "registry not writable: %r" % reg.stderr)
+    d.reg_delete(ctx.tag_key)
+    german = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
+    run = ctx.start(exe_path=stamped, env=german, scratch=os.path.join(ctx.root, "Загрузки"),
+                    exe_dir=os.path.join(ctx.root, "Программы"))
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "DEU"))
+    check(d.reg_get(ctx.tag_key) == "E2E1_ru", "tag key holds %r" % d.reg_get(ctx.tag_key))
+    check(os.path.isdir(old + ".old") and not os.path.exists(old), "Полвекс not renamed .old")
+    d.reg_delete(ctx.uninstall_key)
 
 
 def scenario_during_download(ctx):
@@ -539,6 +572,7 @@ SCENARIOS = {
     "hostile_empty_installer": scenario_hostile_empty_installer,
     "fault_full_disk": scenario_fault_full_disk,
     "fault_read_only": scenario_fault_read_only,
+    "folders_outside_code_page": scenario_folders_outside_code_page,
 }
 
 
