@@ -305,14 +305,20 @@ def scenario_installer_missing(ctx):
     check(b"404" in body and b"<html>" in body.lower(), "the error page was not stored")
 
 
+def stamp(ctx, identifier, suffix):
+    """A copy of the program stamped with dlmtool; returns its path."""
+    stamped = os.path.join(ctx.root, "stamped.exe")
+    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", identifier,
+                           "--suffix", suffix, "-o", stamped], capture_output=True, text=True)
+    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    return stamped
+
+
 def scenario_tags(ctx):
     d = ctx.driver
     site = ctx.build_site()
     ctx.serve(site)
-    stamped = os.path.join(ctx.root, "stamped.exe")
-    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", "E2E1",
-                           "--suffix", "eu", "-o", stamped], capture_output=True, text=True)
-    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    stamped = stamp(ctx, "E2E1", "eu")
     for exe_name, exe_path, tag in (("polvex.exe", stamped, "E2E1_eu"),
                                     ("POLVEX123.exe", None, "123")):
         d.reg_delete(ctx.tag_key)
@@ -331,10 +337,7 @@ def scenario_folders_outside_code_page(ctx):
     d = ctx.driver
     site = ctx.build_site()
     ctx.serve(site)
-    stamped = os.path.join(ctx.root, "stamped.exe")
-    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", "E2E1",
-                           "--suffix", "ru", "-o", stamped], capture_output=True, text=True)
-    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    stamped = stamp(ctx, "E2E1", "ru")
     old = os.path.join(ctx.root, "Программы", "Полвекс")
     os.makedirs(old)
     command = '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")

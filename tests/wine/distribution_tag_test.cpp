@@ -90,8 +90,10 @@ struct ProbeCase {
 };
 
 // Folders of a user whose names the ANSI code page (1252) cannot spell.
-const wchar_t PROGRAMS_FOLDER[] = L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";  // "Programs"
-const wchar_t DOWNLOADS_FOLDER[] = L"\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438";  // "Downloads"
+const wchar_t PROGRAMS_FOLDER[] =  // "Programs"
+    L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";
+const wchar_t DOWNLOADS_FOLDER[] =  // "Downloads"
+    L"\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438";
 
 // The helper reads its own tag and records it, as the download window does
 // when it opens; a copy under each name, with or without a trailer, also in

@@ -186,14 +186,7 @@ TEST_F(RegistryKeyTest, WideValueIsReadAsUtf8OrRefusedWhenItsUtf8DoesNotFit)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.letters);
         std::wstring text(c.letters, L'\u0416');
-        HKEY raw = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &raw),
-                  ERROR_SUCCESS);
-        LONG stored = RegSetValueExW(raw, L"V", 0, REG_SZ,
-                                     reinterpret_cast<const BYTE*>(text.c_str()),
-                                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(raw);
-        ASSERT_EQ(stored, ERROR_SUCCESS);
+        ASSERT_TRUE(write_wide_string(HKEY_LOCAL_MACHINE, path.c_str(), L"V", text));
         Destination dest;
         EXPECT_EQ(key.query_string(dest.data(), DEST_SIZE, "V"), c.result);
         std::string expected;

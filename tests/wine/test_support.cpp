@@ -258,6 +258,19 @@ bool write_raw_value(HKEY root, const char* path, const char* name, DWORD type,
     return ok;
 }
 
+bool write_wide_string(HKEY root, const char* path, const wchar_t* name, const std::wstring& text)
+{
+    HKEY key;
+    if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
+              ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 bool key_exists(HKEY root, const char* path)
 {
     HKEY key;

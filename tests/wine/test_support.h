@@ -65,6 +65,9 @@ struct RawValue {
 RawValue read_raw_value(HKEY root, const char* path, const char* name);
 bool write_raw_value(HKEY root, const char* path, const char* name, DWORD type,
                      const void* data, DWORD size);
+// A REG_SZ value stored from wide text, with its terminator, as installers
+// store names the code page cannot spell.
+bool write_wide_string(HKEY root, const char* path, const wchar_t* name, const std::wstring& text);
 bool key_exists(HKEY root, const char* path);
 void delete_key_tree(HKEY root, const char* path);
 
