@@ -12,7 +12,9 @@ extern const char TAG_NAME_PREFIX[]; // "polvex"
 
 // The file operations the trailer reader needs.
 struct TagFileOps {
-    // Opens a file for reading; returns a descriptor, negative on failure.
+    // Opens the file at path for reading; returns a descriptor, negative on
+    // failure. The caller's ops may open it by a fuller name of their own
+    // (a path the file name's characters cannot spell).
     int (*open)(void* context, const char* path);
     // Seeks relative to the end; returns the new position from the start.
     int64_t (*seek_end)(void* context, int fd, int offset);

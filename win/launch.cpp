@@ -1,7 +1,6 @@
 #include "launch.h"
 
 #include <shellapi.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "ids.h"
@@ -15,33 +14,42 @@
 
 namespace {
 
-// Starts the installer by its full path in the current directory: a bare
-// name would be looked for beside this executable first. The shell asks
-// for elevation when the installer needs it.
+// Starts the installer by its full path in the current folder: a bare
+// name would be looked for beside this executable first. The wide calls
+// spell the folder whatever its name; the ANSI ones give question marks for
+// characters outside the code page. The shell asks for elevation when the
+// installer needs it.
 bool start_installer()
 {
-    char path[MAX_PATH + 16];
-    DWORD len = GetCurrentDirectoryA(MAX_PATH, path);
+    wchar_t path[MAX_PATH];
+    // A relative name is resolved against the current folder only.
+    DWORD len = GetFullPathNameW(INSTALLER_FILE_NAME_W, MAX_PATH, path, nullptr);
     if (len == 0 || len >= MAX_PATH)
         return false;
-    if (path[len - 1] != '\\' && !append_text(path, sizeof path, "\\"))
-        return false;
-    if (!append_text(path, sizeof path, INSTALLER_FILE_NAME))
-        return false;
-    SHELLEXECUTEINFOA info;
+    SHELLEXECUTEINFOW info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-    info.lpVerb = "open";
+    info.lpVerb = L"open";
     info.lpFile = path;
     info.nShow = SW_SHOW;
-    return ShellExecuteExA(&info) != FALSE;
+    return ShellExecuteExW(&info) != FALSE;
+}
+
+// The stored command is read as UTF-8, so that a folder outside the code
+// page keeps its name; back to wide for the move.
+bool to_wide(const char* utf8, wchar_t* wide, int wide_size)
+{
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide, wide_size) != 0;
 }
 
 int rename_folder(void*, const char* from, const char* to)
 {
-    // The runtime's rename fails, rather than replaces, when to exists.
-    return rename(from, to) == 0;
+    wchar_t wide_from[COMMAND_BUFFER_SIZE];
+    wchar_t wide_to[NEW_NAME_SIZE];
+    // MoveFileW fails, rather than replaces, when the new name exists.
+    return to_wide(from, wide_from, COMMAND_BUFFER_SIZE) &&
+           to_wide(to, wide_to, NEW_NAME_SIZE) && MoveFileW(wide_from, wide_to);
 }
 
 }  // namespace

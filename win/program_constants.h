@@ -14,3 +14,5 @@ const UINT TICKER_PERIOD_MS = 500;
 // The installer, as the download worker writes it into the current folder
 // and the launch starts it.
 extern const char INSTALLER_FILE_NAME[];
+// The same name for the wide calls, which spell any folder's name.
+extern const wchar_t INSTALLER_FILE_NAME_W[];

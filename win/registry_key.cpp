@@ -1,5 +1,7 @@
 #include "registry_key.h"
 
+#include "limits.h"
+
 int RegistryKey::create(HKEY root, const char* path, REGSAM access)
 {
     close();
@@ -28,24 +30,24 @@ int RegistryKey::query_string(char* dest, DWORD dest_size, const char* value_nam
     if (dest_size == 0)
         return 0;
     dest[0] = '\0';
-    DWORD size = 0;
-    if (RegQueryValueExA(key_, value_name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    // Read wide and handed on as UTF-8: the ANSI read spells characters
+    // outside the code page as question marks.
+    wchar_t name[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, value_name, -1, name, MAX_PATH))
         return 0;
-    // The stored value may lack its terminator: it needs one byte beyond
-    // its size unless its last byte already is one.
-    if (size > dest_size)
+    // One character more than the longest value, for a terminator that
+    // the stored value may lack; a longer value is refused (ERROR_MORE_DATA).
+    wchar_t text[COMMAND_BUFFER_SIZE + 1];
+    DWORD size = sizeof text - sizeof text[0];
+    if (RegQueryValueExW(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
+        ERROR_SUCCESS)
         return 0;
-    DWORD read = size;
-    if (RegQueryValueExA(key_, value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(dest),
-                         &read) != ERROR_SUCCESS)
-        read = 0;
-    if (read > 0 && dest[read - 1] == '\0')
-        return 1;
-    if (read >= dest_size) {
+    text[size / sizeof text[0]] = L'\0';
+    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, dest, static_cast<int>(dest_size), nullptr,
+                             nullptr)) {
         dest[0] = '\0';
         return 0;
     }
-    dest[read] = '\0';
     return 1;
 }
 

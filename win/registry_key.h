@@ -16,8 +16,10 @@ public:
     int open(HKEY root, const char* path, REGSAM access);
     // Stores text, with its terminator, as a REG_SZ value.
     int set_string(const char* text, const char* value_name);
-    // Reads a value into dest (dest_size bytes). A value that does not fit
-    // is refused: 0 with dest empty. dest is always terminated.
+    // Reads a string value into dest (dest_size bytes) as UTF-8 text, so
+    // that any name survives. A value that does not fit, or is longer than
+    // COMMAND_BUFFER_SIZE characters, is refused: 0 with dest empty. dest is
+    // always terminated.
     int query_string(char* dest, DWORD dest_size, const char* value_name);
     void close();
 

@@ -6,7 +6,9 @@
 #include "program_constants.h"
 #include "run_state.h"
 
-const char INSTALLER_FILE_NAME[] = "pinstall.exe";
+#define POLVEX_INSTALLER_NAME "pinstall.exe"
+const char INSTALLER_FILE_NAME[] = POLVEX_INSTALLER_NAME;
+const wchar_t INSTALLER_FILE_NAME_W[] = L"" POLVEX_INSTALLER_NAME;
 
 int run_polvex(HINSTANCE instance, HINSTANCE previous_instance)
 {

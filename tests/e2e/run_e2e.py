@@ -76,15 +76,14 @@ class Context:
     def serve(self, site, rate_limited=None):
         self.nginx.start(site, rate_limited)
 
-    def start(self, exe_name="polvex.exe", exe_path=None, env=None, scratch=None):
+    def start(self, exe_name="polvex.exe", exe_path=None, env=None, scratch=None, exe_dir=None):
         """Starts the program in a scratch folder of its own (or the one
-        given, with the program kept outside it)."""
+        given, with the program kept outside it, in exe_dir if given)."""
         self.runs += 1
-        exe_dir = None
-        if scratch:
-            exe_dir = os.path.join(self.root, "bin%d" % self.runs)
-        else:
+        if not scratch:
             scratch = os.path.join(self.root, "run%d" % self.runs)
+        elif not exe_dir:
+            exe_dir = os.path.join(self.root, "bin%d" % self.runs)
         program = h.ProgramRun(self.paths, scratch, exe_name, exe_path, env, exe_dir)
         self.programs.append(program)
         return program
@@ -129,7 +128,9 @@ class Context:
         with open(marker, encoding="latin-1") as f:
             content = f.read()
         check("pinstall.exe" in content.lower(), "marker names another program: " + content)
-        scratch_win = os.path.basename(run.scratch).lower()
+        # The installer's ANSI calls spell what the code page cannot with "?".
+        scratch_win = os.path.basename(run.scratch).encode("cp1252", "replace").decode(
+            "cp1252").lower()
         check(scratch_win in content.lower().split("directory=")[1].splitlines()[0],
               "the installer ran elsewhere: " + content)
 
@@ -309,14 +310,20 @@ def scenario_installer_missing(ctx):
     check(b"404" in body and b"<html>" in body.lower(), "the error page was not stored")
 
 
+def stamp(ctx, identifier, suffix):
+    """A copy of the program stamped with dlmtool; returns its path."""
+    stamped = os.path.join(ctx.root, "stamped.exe")
+    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", identifier,
+                           "--suffix", suffix, "-o", stamped], capture_output=True, text=True)
+    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    return stamped
+
+
 def scenario_tags(ctx):
     d = ctx.driver
     site = ctx.build_site()
     ctx.serve(site)
-    stamped = os.path.join(ctx.root, "stamped.exe")
-    proc = subprocess.run([ctx.paths.dlmtool, "stamp", ctx.paths.polvex, "--id", "E2E1",
-                           "--suffix", "eu", "-o", stamped], capture_output=True, text=True)
-    check(proc.returncode == 0, "stamp failed: " + proc.stderr)
+    stamped = stamp(ctx, "E2E1", "eu")
     for exe_name, exe_path, tag in (("polvex.exe", stamped, "E2E1_eu"),
                                     ("POLVEX123.exe", None, "123")):
         d.reg_delete(ctx.tag_key)
@@ -372,6 +379,35 @@ def scenario_signed_tags(ctx):
         check(d.reg_get(ctx.tag_key) == "SIG1_" + placement, "the %s copy recorded %r"
               % (placement, d.reg_get(ctx.tag_key)))
         ctx.nginx.stop()
+
+
+def scenario_folders_outside_code_page(ctx):
+    """A user whose folders are named in Cyrillic on a Western system (code
+    page 1252): a stamped copy kept and run in "Загрузки" records its
+    trailer's tag, starts the installer there, and retires a previous
+    installation in "Программы"."""
+    d = ctx.driver
+    site = ctx.build_site()
+    ctx.serve(site)
+    stamped = stamp(ctx, "E2E1", "ru")
+    old = os.path.join(ctx.root, "Программы", "Полвекс")
+    os.makedirs(old)
+    command = '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")
+    # Stored through wine's own reg.exe, which takes its arguments in wide
+    # characters (the window driver's are ANSI).
+    reg = subprocess.run([h.wine_loader(ctx.paths.wdrive), "reg", "add",
+                          "HKLM\\" + ctx.uninstall_key, "/v", "UninstallString", "/d", command,
+                          "/f"], env=h.wine_env(ctx.paths), capture_output=True, timeout=60)
+    check(reg.returncode == 0, "registry not writable: %r" % reg.stderr)
+    d.reg_delete(ctx.tag_key)
+    german = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
+    run = ctx.start(exe_path=stamped, env=german, scratch=os.path.join(ctx.root, "Загрузки"),
+                    exe_dir=os.path.join(ctx.root, "Программы"))
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "DEU"))
+    check(d.reg_get(ctx.tag_key) == "E2E1_ru", "tag key holds %r" % d.reg_get(ctx.tag_key))
+    check(os.path.isdir(old + ".old") and not os.path.exists(old), "Полвекс not renamed .old")
+    d.reg_delete(ctx.uninstall_key)
 
 
 def scenario_during_download(ctx):
@@ -705,6 +741,7 @@ SCENARIOS = {
     "hostile_silent_bootstrap": scenario_hostile_silent_bootstrap,
     "hostile_silent_manifest": scenario_hostile_silent_manifest,
     "hostile_silent_installer": scenario_hostile_silent_installer,
+    "folders_outside_code_page": scenario_folders_outside_code_page,
 }
 
 

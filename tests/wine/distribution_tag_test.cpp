@@ -1,5 +1,6 @@
 // The distribution tag: read from the running executable, recorded as the
-// default value of the build's tag key (DLM_TAG_KEY) in HKEY_LOCAL_MACHINE.
+// default value of the build's tag key (DLM_TAG_KEY) in HKEY_LOCAL_MACHINE,
+// or in HKEY_CURRENT_USER when the machine's key refuses the write.
 // The key's name is stored enciphered and deciphered into a buffer at each
 // record, so records may follow one another in one run; the *Process tests
 // run a helper program, a run of its own each time. They hold the CTest
@@ -81,26 +82,39 @@ TEST_F(DistributionTagRecord, RecordReplacesAnEarlierTag)
 }
 
 struct ProbeCase {
+    const wchar_t* folder;       // under the scratch folder; null: the scratch folder
     const char* file_name;
     const char* trailer_id;      // null: no trailer
     const char* trailer_suffix;
     const char* tag;
 };
 
+// Folders of a user whose names the ANSI code page (1252) cannot spell.
+const wchar_t PROGRAMS_FOLDER[] =  // "Programs"
+    L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";
+const wchar_t DOWNLOADS_FOLDER[] =  // "Downloads"
+    L"\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438";
+
 // The helper reads its own tag and records it, as the download window does
-// when it opens; a copy under each name, with or without a trailer.
+// when it opens; a copy under each name, with or without a trailer, also in
+// folders that the ANSI calls spell with question marks: the trailer is
+// read all the same, and the name's tag from the name's characters.
 class DistributionTagProcess : public DistributionTagRecord {};
 
 TEST_F(DistributionTagProcess, RunningCopyRecordsTheTagOfItsNameOrTrailer)
 {
     const ProbeCase cases[] = {
-        {"polvexACME01.exe", nullptr, nullptr, "ACME01"},
-        {"POLVEXmixed.Case.exe", nullptr, nullptr, "mixed"},
-        {"polvex.exe", nullptr, nullptr, ""},
-        {"setup.exe", nullptr, nullptr, ""},
-        {"setup.exe", "PARTNER0001", "spring_campaign", "PARTNER0001_spring_campaign"},
-        {"polvexNAME.exe", "TRAILERID", "", "TRAILERID"},
+        {nullptr, "polvexACME01.exe", nullptr, nullptr, "ACME01"},
+        {nullptr, "POLVEXmixed.Case.exe", nullptr, nullptr, "mixed"},
+        {nullptr, "polvex.exe", nullptr, nullptr, ""},
+        {nullptr, "setup.exe", nullptr, nullptr, ""},
+        {nullptr, "setup.exe", "PARTNER0001", "spring_campaign", "PARTNER0001_spring_campaign"},
+        {nullptr, "polvexNAME.exe", "TRAILERID", "", "TRAILERID"},
+        {PROGRAMS_FOLDER, "polvex.exe", "E2E1", "eu", "E2E1_eu"},
+        {DOWNLOADS_FOLDER, "polvexNAME.exe", "PARTNER0001", "", "PARTNER0001"},
+        {DOWNLOADS_FOLDER, "polvexNAME.exe", nullptr, nullptr, "NAME"},
     };
+    ASSERT_TRUE(ansi_cannot_spell(PROGRAMS_FOLDER)) << "run with LC_ALL=de_DE.UTF-8";
     ScratchFolder scratch(false);
     std::string probe;
     ASSERT_TRUE(read_file(exe_folder() + "tag_probe.exe", &probe));
@@ -112,15 +126,71 @@ TEST_F(DistributionTagProcess, RunningCopyRecordsTheTagOfItsNameOrTrailer)
             ASSERT_EQ(make_tag_trailer(c.trailer_id, c.trailer_suffix, trailer), 1);
             program.append(trailer, TRAILER_SIZE);
         }
-        std::string path = scratch / c.file_name;
+        std::wstring folder = widen(scratch.path());
+        if (c.folder) {
+            folder += std::wstring(L"\\") + c.folder;
+            CreateDirectoryW(folder.c_str(), nullptr);
+        }
+        std::wstring path = folder + L"\\" + widen(c.file_name);
         ASSERT_TRUE(write_file(path, program));
         ASSERT_TRUE(write_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "", REG_SZ,
                                     "stale", 6));
-        EXPECT_EQ(run_program(path, "", scratch.path(), 30000), 11);
+        EXPECT_EQ(run_program(path, L"", folder, 30000), 11);
         RawValue value = read_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "");
         EXPECT_EQ(value.data, std::string(c.tag, strlen(c.tag) + 1));
-        DeleteFileA(path.c_str());
+        DeleteFileW(path.c_str());
     }
+}
+
+// A standard account may not write under HKEY_LOCAL_MACHINE. Wine enforces
+// no key permissions, and creates keys even under a handle opened for
+// reading only; what it does refuse is a lasting key under a volatile one
+// (ERROR_CHILD_MUST_BE_VOLATILE). A volatile key of the test's own stands
+// for the machine's root, so that the real registry refuses the create.
+class DistributionTagUserRecord : public DistributionTagRecord {
+protected:
+    DistributionTagUserRecord() : keep_user_tag(HKEY_CURRENT_USER, POLVEX_TEST_TAG_KEY, "") {}
+    void SetUp() override
+    {
+        delete_key_tree(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY);
+        delete_key_tree(HKEY_CURRENT_USER, POLVEX_TEST_TAG_KEY);
+    }
+    RegistryValueGuard keep_user_tag;
+};
+
+TEST_F(DistributionTagUserRecord, RefusedMachineKeyRecordsTheTagUnderTheUser)
+{
+    const std::string refusing_path =
+        "SOFTWARE\\PolvexWinTests-refusing-" + std::to_string(GetCurrentProcessId());
+    HKEY refusing = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, refusing_path.c_str(), 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &refusing, nullptr),
+              ERROR_SUCCESS);
+    HKEY created = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(refusing, POLVEX_TEST_TAG_KEY, 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &created, nullptr),
+              ERROR_CHILD_MUST_BE_VOLATILE);
+
+    const char* tags[] = {"ACME01", ""};
+    for (const char* tag : tags) {
+        SCOPED_TRACE(tag);
+        EXPECT_EQ(record_distribution_tag(tag, refusing), 1);
+        EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY));
+        RawValue value = read_raw_value(HKEY_CURRENT_USER, POLVEX_TEST_TAG_KEY, "");
+        ASSERT_TRUE(value.found);
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(value.data, std::string(tag, strlen(tag) + 1));
+    }
+    RegCloseKey(refusing);
+    delete_key_tree(HKEY_LOCAL_MACHINE, refusing_path.c_str());
+}
+
+TEST_F(DistributionTagUserRecord, WritableMachineKeyLeavesTheUserAlone)
+{
+    EXPECT_EQ(record_distribution_tag("ACME01"), 1);
+    EXPECT_EQ(read_raw_value(HKEY_LOCAL_MACHINE, POLVEX_TEST_TAG_KEY, "").data,
+              std::string("ACME01", 7));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, POLVEX_TEST_TAG_KEY));
 }
 
 }  // namespace

@@ -174,6 +174,29 @@ TEST_F(RegistryKeyTest, ValueIsReadTerminatedOrRefusedWhenItDoesNotFit)
     }
 }
 
+TEST_F(RegistryKeyTest, WideValueIsReadAsUtf8OrRefusedWhenItsUtf8DoesNotFit)
+{
+    // Cyrillic letters take two bytes each in UTF-8, whatever the code page.
+    struct {
+        size_t letters;
+        int result;
+    } cases[] = {{1, 1}, {(DEST_SIZE - 1) / 2, 1}, {(DEST_SIZE - 1) / 2 + 1, 0}, {700, 0}};
+    RegistryKey key;
+    ASSERT_EQ(key.create(HKEY_LOCAL_MACHINE, path.c_str(), READ_WRITE), 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.letters);
+        std::wstring text(c.letters, L'\u0416');
+        ASSERT_TRUE(write_wide_string(HKEY_LOCAL_MACHINE, path.c_str(), L"V", text));
+        Destination dest;
+        EXPECT_EQ(key.query_string(dest.data(), DEST_SIZE, "V"), c.result);
+        std::string expected;
+        for (size_t i = 0; c.result && i < c.letters; ++i)
+            expected += "\xd0\x96";  // U+0416 in UTF-8
+        EXPECT_EQ(std::string(dest.data()), expected);
+        EXPECT_TRUE(dest.guard_intact());
+    }
+}
+
 TEST_F(RegistryKeyTest, ZeroSizedDestinationIsNeverWritten)
 {
     RegistryKey key;

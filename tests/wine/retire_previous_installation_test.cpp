@@ -144,4 +144,28 @@ TEST_F(RetirePreviousInstallation, CommandTooLongForTheBufferMovesNothing)
     EXPECT_TRUE(exists(app + ".old\\uninst.exe"));
 }
 
+TEST_F(RetirePreviousInstallation, FolderNamedOutsideTheCodePageMovesToo)
+{
+    // A previous installation in a folder named in Cyrillic ("Programs",
+    // "Polvex"), which the ANSI calls spell with question marks; the
+    // uninstall entry stored in wide characters, as an installer stores it.
+    const std::wstring programs = widen(scratch.path()) +
+                                  L"\\\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";
+    const std::wstring folder = programs + L"\\\u041f\u043e\u043b\u0432\u0435\u043a\u0441";
+    ASSERT_TRUE(ansi_cannot_spell(folder)) << "run with LC_ALL=de_DE.UTF-8";
+    ASSERT_TRUE(CreateDirectoryW(programs.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L".old").c_str(), nullptr));
+    ASSERT_TRUE(write_file(folder + L"\\uninst.exe", "uninstaller"));
+    const std::wstring command = L"\"" + folder + L"\\uninst.exe\" /S";
+    ASSERT_TRUE(write_wide_string(HKEY_LOCAL_MACHINE, UNINSTALL_KEY_PATH, L"UninstallString",
+                                  command));
+
+    retire_previous_installation();
+    EXPECT_EQ(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW((folder + L".old.old\\uninst.exe").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW((folder + L".old").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace

@@ -101,31 +101,69 @@ ScratchFolder::~ScratchFolder()
     remove_tree(path_);
 }
 
+std::wstring widen(const std::string& text)
+{
+    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], size);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+std::string utf8(const std::wstring& text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    bytes.resize(bytes.size() - 1);
+    return bytes;
+}
+
+bool ansi_cannot_spell(const std::wstring& text)
+{
+    BOOL lost = FALSE;
+    char spelt[MAX_PATH];
+    return WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, spelt, sizeof spelt, nullptr,
+                               &lost) != 0 &&
+           lost;
+}
+
 void remove_tree(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    remove_tree(widen(path));
+}
+
+// Wide, so that names the code page cannot spell go too.
+void remove_tree(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
         return;
     }
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-                remove_tree(path + "\\" + found.cFileName);
-        } while (FindNextFileA(search, &found));
+            if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+                remove_tree(path + L"\\" + found.cFileName);
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(path.c_str());
 }
 
 bool write_file(const std::string& path, const std::string& data)
 {
-    FILE* f = fopen(path.c_str(), "wb");
+    return write_file(widen(path), data);
+}
+
+bool write_file(const std::wstring& path, const std::string& data)
+{
+    FILE* f = _wfopen(path.c_str(), L"wb");
     if (!f)
         return false;
     bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
@@ -220,6 +258,19 @@ bool write_raw_value(HKEY root, const char* path, const char* name, DWORD type,
     return ok;
 }
 
+bool write_wide_string(HKEY root, const char* path, const wchar_t* name, const std::wstring& text)
+{
+    HKEY key;
+    if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) ==
+              ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 bool key_exists(HKEY root, const char* path)
 {
     HKEY key;
@@ -262,14 +313,20 @@ RegistryValueGuard::~RegistryValueGuard()
 int run_program(const std::string& path, const std::string& arguments,
                 const std::string& folder, DWORD timeout_ms)
 {
-    std::string command = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    STARTUPINFOA startup;
+    return run_program(widen(path), widen(arguments), widen(folder), timeout_ms);
+}
+
+int run_program(const std::wstring& path, const std::wstring& arguments,
+                const std::wstring& folder, DWORD timeout_ms)
+{
+    std::wstring command = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &process))
         return -1;
     CloseHandle(process.hThread);

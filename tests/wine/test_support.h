@@ -29,7 +29,17 @@ private:
 };
 
 void remove_tree(const std::string& path);
+void remove_tree(const std::wstring& path);
 bool write_file(const std::string& path, const std::string& data);
+bool write_file(const std::wstring& path, const std::string& data);
+
+// Between the ANSI code page and wide text, and wide text as UTF-8.
+std::wstring widen(const std::string& text);
+std::string utf8(const std::wstring& text);
+// True when the ANSI code page has no spelling for some of text's
+// characters (the folders named in Cyrillic need a code page such as 1252:
+// LC_ALL=de_DE.UTF-8).
+bool ansi_cannot_spell(const std::wstring& text);
 // The file's bytes; false when it cannot be read.
 bool read_file(const std::string& path, std::string* data);
 bool is_folder(const std::string& path);
@@ -55,6 +65,9 @@ struct RawValue {
 RawValue read_raw_value(HKEY root, const char* path, const char* name);
 bool write_raw_value(HKEY root, const char* path, const char* name, DWORD type,
                      const void* data, DWORD size);
+// A REG_SZ value stored from wide text, with its terminator, as installers
+// store names the code page cannot spell.
+bool write_wide_string(HKEY root, const char* path, const wchar_t* name, const std::wstring& text);
 bool key_exists(HKEY root, const char* path);
 void delete_key_tree(HKEY root, const char* path);
 
@@ -79,6 +92,8 @@ private:
 // code, or -1 when it could not be started or did not end in time.
 int run_program(const std::string& path, const std::string& arguments,
                 const std::string& folder, DWORD timeout_ms);
+int run_program(const std::wstring& path, const std::wstring& arguments,
+                const std::wstring& folder, DWORD timeout_ms);
 
 // A port on 127.0.0.1 where nothing listens: a socket is bound to it but
 // never listens, so a connection is refused at once.
