@@ -1,8 +1,11 @@
 #!/bin/bash
-# Checks that the program is a 32-bit GUI executable that needs nothing but
-# Windows' own DLLs and msvcrt.dll beside it.
+# Checks that the program is a 32-bit GUI executable of at most 32768 bytes
+# that needs nothing but Windows' own DLLs and msvcrt.dll beside it.
+# Usage: check_exe.sh EXE [DLL...]: the DLLs (without ".dll") that this build
+# of the program imports besides.
 set -u
 exe=$1
+shift
 fail=0
 desc=$(file -b "$exe")
 echo "$desc"
@@ -10,11 +13,15 @@ case "$desc" in
   *"PE32 executable (GUI) Intel 80386"*) ;;
   *) echo "not a PE32 GUI Intel 80386 executable"; fail=1 ;;
 esac
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|wininet|version|winmm|msvcrt)\.dll$'
+extra=""
+[ $# -gt 0 ] && extra=$(printf '|%s' "$@")
+allowed="^(kernel32|user32|gdi32|advapi32|shell32|wininet|version|winmm|msvcrt$extra)\.dll\$"
 for dll in $(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
   echo "imports $dll"
   echo "$dll" | grep -qE "$allowed" || { echo "unexpected import: $dll"; fail=1; }
 done
-echo "size $(stat -c %s "$exe") bytes"
+size=$(stat -c %s "$exe")
+echo "size $size bytes"
+[ "$size" -le 32768 ] || { echo "larger than 32768 bytes"; fail=1; }
 [ $fail -eq 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $fail

@@ -5,6 +5,12 @@
 
 #include "ids.h"
 #include "limits.h"
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+#include "cipher.h"
+#include "installer_signer.h"
+#include "owners.h"
+#include "stored_texts.h"
+#endif
 #include "program_constants.h"
 #include "registry_key.h"
 #include "run_state.h"
@@ -14,18 +20,20 @@
 
 namespace {
 
-// Starts the installer by its full path in the current folder: a bare
-// name would be looked for beside this executable first. The wide calls
-// spell the folder whatever its name; the ANSI ones give question marks for
-// characters outside the code page. The shell asks for elevation when the
-// installer needs it.
-bool start_installer()
+// The installer's full path in the current folder: a bare name would be
+// looked for beside this executable first. The wide calls spell the folder
+// whatever its name; the ANSI ones give question marks for characters
+// outside the code page.
+bool installer_path(wchar_t (&path)[MAX_PATH])
 {
-    wchar_t path[MAX_PATH];
     // A relative name is resolved against the current folder only.
     DWORD len = GetFullPathNameW(INSTALLER_FILE_NAME_W, MAX_PATH, path, nullptr);
-    if (len == 0 || len >= MAX_PATH)
-        return false;
+    return len != 0 && len < MAX_PATH;
+}
+
+// The shell asks for elevation when the installer needs it.
+bool start_installer(const wchar_t* path)
+{
     SHELLEXECUTEINFOW info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -35,6 +43,26 @@ bool start_installer()
     info.nShow = SW_SHOW;
     return ShellExecuteExW(&info) != FALSE;
 }
+
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+// Starts the installer only when it is signed by the signer the build
+// names; one that is not is deleted, so that no one starts it by hand. The
+// handle lets no one write or delete the file and is held until the
+// installer has started: the file checked is the file started.
+bool start_signed_installer(const wchar_t* path)
+{
+    HANDLE opened = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    KernelHandle file(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+    char signer[SIGNER_NAME_SIZE];
+    if (file && decipher_into(stored_installer_signer, signer, sizeof signer) &&
+        installer_signed_by(file.get(), path, signer))
+        return start_installer(path);
+    file.reset();
+    DeleteFileW(path);
+    return false;
+}
+#endif
 
 // The stored command is read as UTF-8, so that a folder outside the code
 // page keeps its name; back to wide for the move.
@@ -59,7 +87,13 @@ int launch_installer(HWND dialog)
     show_status(IDS_PREPARING);
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
-    if (!start_installer()) {
+    wchar_t path[MAX_PATH];
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+    bool started = installer_path(path) && start_signed_installer(path);
+#else
+    bool started = installer_path(path) && start_installer(path);
+#endif
+    if (!started) {
         show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }

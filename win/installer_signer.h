@@ -1,0 +1,13 @@
+// Whether a downloaded installer carries a valid Authenticode signature
+// by the vendor named in the build's settings.
+#pragma once
+#include <windows.h>
+
+// The longest signer name the build accepts, its terminator included.
+const size_t SIGNER_NAME_SIZE = 256;
+
+// True when the file (open for reading, and its full path) has a valid
+// signature whose chain ends at a root trusted on this system, and the
+// primary signer's certificate has the common name signer (UTF-8), byte
+// for byte.
+bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer);
