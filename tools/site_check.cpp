@@ -13,6 +13,7 @@
 #include "package.h"
 #include "package_names.h"
 #include "reply_record.h"
+#include "signer_check.h"
 #include "site_config.h"
 #include "site_resolution.h"
 #include "stamp.h"
@@ -23,6 +24,7 @@
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
+    "                          [--signer NAME [--signer-ca-file FILE]]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -38,6 +40,14 @@ const char site_check_usage[] =
     "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
     "                (each with its \"packages\" and \"partner_copies\"), and\n"
     "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n"
+    "  --signer NAME  also fetch every installer and check it as the program\n"
+    "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
+    "                signature with a matching image digest, a chain to a trusted\n"
+    "                root valid now, and a signer whose common name is NAME, byte\n"
+    "                for byte\n"
+    "  --signer-ca-file FILE  the roots (PEM) the signer's chain may end at, as\n"
+    "                the users' Windows trusts them; without it, this system's\n"
+    "                trusted roots\n"
     "Only http and https are spoken, for the URLs and every redirection; any\n"
     "other scheme fails that link or package. Every request is bounded: at most\n"
     "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
@@ -260,7 +270,7 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
 
 // Checks one package; returns the empty text when it is fine, else why not.
 std::string check_package(const std::string& directory, const SitePackage& package,
-                          WebClient& web, int32_t* size)
+                          WebClient& web, const CheckOptions& options, int32_t* size)
 {
     std::string problem = check_manifest(directory, package, web, size);
     if (!problem.empty())
@@ -277,6 +287,14 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     if (probe.length != *size)
         return "size " + std::to_string(*size) + " in manifest, " + std::to_string(probe.length) +
                " served";
+    if (options.signer.empty())
+        return std::string();
+    FetchedFile installer = web.fetch_file(download_url);
+    if (!installer.answered || installer.status != 200)
+        return "installer cannot be fetched again to check its signer";
+    std::string problem_of_signer = signer_problem(installer.body, options.signer, options.signer_roots);
+    if (!problem_of_signer.empty())
+        return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();
 }
 
@@ -337,7 +355,7 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
 }
 
 // Every package of a download directory, and its partner copies.
-DirectoryReport check_directory(const std::string& url, WebClient& web)
+DirectoryReport check_directory(const std::string& url, WebClient& web, const CheckOptions& options)
 {
     DirectoryReport report;
     report.url = url;
@@ -351,10 +369,12 @@ DirectoryReport check_directory(const std::string& url, WebClient& web)
         int32_t size = 0;
         ItemReport item;
         item.name = package.installer();
-        item.problem = check_package(url, package, web, &size);
+        item.problem = check_package(url, package, web, options, &size);
         if (item.problem.empty()) {
             item.size = size;
             item.detail = std::to_string(size) + " bytes";
+            if (!options.signer.empty())
+                item.detail += ", signed by '" + options.signer + "'";
         }
         report.packages.push_back(item);
     }
@@ -509,7 +529,7 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
             directories.push_back(chain.directory);
     }
     for (const std::string& directory : directories)
-        report.directories.push_back(check_directory(directory, web));
+        report.directories.push_back(check_directory(directory, web, options));
     if (options.json)
         print_json(report, out);
     else
@@ -535,7 +555,12 @@ int site_check_command(const ParsedArgs& args)
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
     CurlWebClient web(limits);
-    CheckOptions options{args.has("--as-program"), args.has("--json")};
+    CheckOptions options{args.has("--as-program"), args.has("--json"), args.get("--signer"),
+                         args.get("--signer-ca-file")};
+    if (args.has("--signer") && options.signer.empty())
+        throw UsageError("--signer needs the signer's common name");
+    if (args.has("--signer-ca-file") && !args.has("--signer"))
+        throw UsageError("--signer-ca-file goes with --signer");
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

@@ -13,13 +13,16 @@ extern const char site_check_usage[];
 struct CheckOptions {
     bool as_program = false;  // one resolution with the program's fallback
     bool json = false;        // the report as one JSON object
+    std::string signer;       // each installer must be signed by it, when not empty
+    std::string signer_roots; // the roots its chain may end at (PEM); empty: the system's
 };
 
 // Follows the chain from each bootstrap URL on its own (or, as_program,
 // resolves as the program does: the second only when the first fails),
 // then in each download directory reached fetches and parses each of the
 // 22 manifests, checks that its installer is served whole, and reads back
-// the partner copies. Prints the chains, one line per package and copy and
+// the partner copies; with a signer, fetches each installer and checks its
+// signer as the program built with it does. Prints the chains, one line per package and copy and
 // the summaries to out. Returns 0 when every chain reaches a directory and
 // everything there is fine, 1 otherwise.
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,

@@ -39,6 +39,10 @@ class Paths:
         self.prefix = os.path.abspath(args.prefix)
         self.work = os.path.abspath(args.work)
         self.shots = os.path.abspath(args.screenshots) if args.screenshots else None
+        # The program built to check its installer's signer, and that name.
+        self.signer_polvex = getattr(args, "signer_polvex", None)
+        self.signer = getattr(args, "signer", None)
+        self.trust_root = getattr(args, "trust_root", None)
 
 
 def own_env():

@@ -381,6 +381,88 @@ def scenario_signed_tags(ctx):
         ctx.nginx.stop()
 
 
+def make_signing_keys(ctx, root, leaves):
+    """A root named root (unique to this run, so that the prefix's store
+    holds no other certificate of its name) and, for each file name and
+    common name in leaves, a code-signing certificate it issued."""
+    ssl = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + ".key",
+            "-out", root + ".pem", "-days", "2", "-utf8",
+            "-subj", "/CN=%s %d" % (root, time.time_ns()),
+            "-addext", "basicConstraints=critical,CA:TRUE"],
+           ["x509", "-in", root + ".pem", "-outform", "DER", "-out", root + ".der"]]
+    for leaf, name in leaves:
+        ssl += [["req", "-newkey", "rsa:2048", "-nodes", "-keyout", leaf + ".key", "-out",
+                 leaf + ".csr", "-utf8", "-subj", "/CN=" + name],
+                ["x509", "-req", "-in", leaf + ".csr", "-CA", root + ".pem", "-CAkey",
+                 root + ".key", "-CAcreateserial", "-out", leaf + ".pem", "-days", "2"]]
+    for step in ssl:
+        proc = subprocess.run(["openssl"] + step, cwd=ctx.root, capture_output=True, text=True)
+        check(proc.returncode == 0, "openssl %s: %s" % (step[0], proc.stderr))
+    return os.path.join(ctx.root, root + ".der")
+
+
+def signed_installer(ctx, leaf, name):
+    """The demo installer signed with leaf's key, as name.exe."""
+    out = os.path.join(ctx.root, name + ".exe")
+    proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key", leaf + ".key",
+                           "-h", "sha256", "-in", ctx.paths.installer, "-out", out],
+                          cwd=ctx.root, capture_output=True, text=True)
+    check(proc.returncode == 0, "osslsigncode: " + proc.stdout + proc.stderr)
+    return out
+
+
+def scenario_installer_signer(ctx):
+    """The program built with a signer to check: an installer signed by that
+    name under a root trusted in the prefix starts and the previous
+    installation is retired; every other installer gives the launch error,
+    is deleted, is not started, and the previous installation stays."""
+    d = ctx.driver
+    check(ctx.paths.signer_polvex and ctx.paths.signer and ctx.paths.trust_root,
+          "--signer-polvex, --signer and --trust-root are needed")
+    trusted = make_signing_keys(ctx, "trusted-root", [("right", ctx.paths.signer),
+                                                      ("other", ctx.paths.signer + " Ltd")])
+    make_signing_keys(ctx, "untrusted-root", [("stranger", ctx.paths.signer)])
+    add = subprocess.run([h.wine_loader(ctx.paths.trust_root), ctx.paths.trust_root, trusted],
+                         env=h.wine_env(ctx.paths), capture_output=True, timeout=120)
+    check(add.returncode == 0, "trust_root: %r" % add.stderr)
+    right = signed_installer(ctx, "right", "right-signer")
+    changed = os.path.join(ctx.root, "changed.exe")
+    with open(right, "rb") as f:
+        image = bytearray(f.read())
+    image[0x400] ^= 0x01  # in the first section, which the signature covers
+    with open(changed, "wb") as f:
+        f.write(image)
+    old = os.path.join(ctx.root, "OldApp")
+    os.makedirs(old)
+    check(d.reg_set(ctx.uninstall_key, "UninstallString",
+                    '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
+    cases = [("unsigned", ctx.paths.installer),
+             ("signed by another name", signed_installer(ctx, "other", "other-signer")),
+             ("root not trusted", signed_installer(ctx, "stranger", "untrusted-root")),
+             ("one byte changed after signing", changed)]
+    for what, installer in cases:
+        ctx.serve(ctx.build_site(installer=installer))
+        run = ctx.start(exe_path=ctx.paths.signer_polvex)
+        ctx.choose()
+        try:
+            ctx.expect_error(run, h.TEXT_LAUNCH)
+        except Failure as e:
+            raise Failure("%s: %s" % (what, e))
+        check(ctx.asked()[-1:] == ["/dl/p_Vandel_sys_ENG.exe"], "%s: asked %r" % (what, ctx.asked()))
+        check(not os.path.exists(run.file("pinstall.exe")), what + ": pinstall.exe left")
+        check(not os.path.exists(run.file("installer-ran.txt")), what + ": the installer ran")
+        check(os.path.isdir(old) and not os.path.exists(old + ".old"),
+              what + ": the previous installation was retired")
+        ctx.nginx.stop()
+    site = ctx.build_site(installer=right)
+    ctx.serve(site)
+    run = ctx.start(exe_path=ctx.paths.signer_polvex)
+    ctx.choose()
+    ctx.expect_success(run, right)
+    check(os.path.isdir(old + ".old") and not os.path.exists(old), "OldApp not renamed .old")
+    d.reg_delete(ctx.uninstall_key)
+
+
 def scenario_folders_outside_code_page(ctx):
     """A user whose folders are named in Cyrillic on a Western system (code
     page 1252): a stamped copy kept and run in "Загрузки" records its
@@ -742,6 +824,7 @@ SCENARIOS = {
     "hostile_silent_manifest": scenario_hostile_silent_manifest,
     "hostile_silent_installer": scenario_hostile_silent_installer,
     "folders_outside_code_page": scenario_folders_outside_code_page,
+    "installer_signer": scenario_installer_signer,
 }
 
 
@@ -762,6 +845,9 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--screenshots")
     parser.add_argument("--scenario", action="append")
+    parser.add_argument("--signer-polvex", help="the program built with DLM_INSTALLER_SIGNER")
+    parser.add_argument("--signer", help="that build's DLM_INSTALLER_SIGNER")
+    parser.add_argument("--trust-root", help="trust_root.exe, which trusts a root in the prefix")
     args = parser.parse_args()
     paths = h.Paths(args)
     cmake_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")

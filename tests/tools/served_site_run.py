@@ -557,6 +557,81 @@ def progress_line(tool, work):
     os.remove(big)
 
 
+def signing_keys(work, root, leaves):
+    """A root (PEM) and, for each file name and common name in leaves, a
+    certificate it issued."""
+    steps = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + ".key",
+              "-out", root + ".pem", "-days", "2", "-subj", "/CN=" + root,
+              "-addext", "basicConstraints=critical,CA:TRUE"]]
+    for leaf, name in leaves:
+        steps += [["req", "-newkey", "rsa:2048", "-nodes", "-keyout", leaf + ".key", "-out",
+                   leaf + ".csr", "-utf8", "-subj", "/CN=" + name],
+                  ["x509", "-req", "-in", leaf + ".csr", "-CA", root + ".pem", "-CAkey",
+                   root + ".key", "-CAcreateserial", "-out", leaf + ".pem", "-days", "2"]]
+    for step in steps:
+        proc = subprocess.run(["openssl"] + step, cwd=work, capture_output=True)
+        if proc.returncode != 0:
+            sys.exit("openssl %s: %s" % (step[0], proc.stderr.decode()))
+    return os.path.join(work, root + ".pem")
+
+
+def signer_sites(tool, work):
+    """site check --signer against installers signed at test time: only the
+    one signed by the name under the root given passes."""
+    work = os.path.join(work, "signer")
+    os.makedirs(work)
+    name = "Polvex Test Signé"
+    roots = signing_keys(work, "root", [("right", name), ("other", name + " Ltd")])
+    signing_keys(work, "stranger-root", [("stranger", name)])
+    unsigned = os.path.join(work, "unsigned.exe")
+    write(unsigned, pe_image(4096))
+
+    def signed(leaf):
+        out = os.path.join(work, leaf + ".exe")
+        proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key",
+                               leaf + ".key", "-h", "sha256", "-in", unsigned, "-out", out],
+                              cwd=work, capture_output=True)
+        if proc.returncode != 0:
+            sys.exit("osslsigncode: " + proc.stdout.decode() + proc.stderr.decode())
+        return out
+    right = signed("right")
+    with open(right, "rb") as f:
+        changed = bytearray(f.read())
+    changed[0x300] ^= 1  # inside the signed image
+    write(os.path.join(work, "changed.exe"), bytes(changed))
+    signed("other")
+    signed("stranger")
+    site_root = os.path.join(work, "root-folder")
+    os.makedirs(site_root)
+    server = Server(site_root)
+    try:
+        rows = [("right.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                 % (os.path.getsize(right), name)),
+                ("unsigned.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                 "it has no signature" % name),
+                ("other.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                              "signed by '%s Ltd', not '%s'" % (name, name, name)),
+                ("stranger.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                 "its signature is not valid or does not chain to a trusted "
+                                 "root" % name),
+                ("changed.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                                "image digest differs from the one its signature signs" % name)]
+        for installer, expected in rows:
+            proc, built = build(tool, work, "site-" + installer, server.base, installer,
+                                "reply dlm/primary.txt direct\n")
+            shutil.rmtree(site_root)
+            shutil.copytree(built, site_root)
+            proc = tool.run("site", "check", server.base + "dlm/primary.txt", "--signer", name,
+                            "--signer-ca-file", roots)
+            out = proc.stdout.decode("utf-8", "replace")
+            shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
+            expected = expected.replace("é", "\\xc3\\xa9")
+            check(shown == [expected] and proc.returncode == (0 if installer == "right.exe" else 1),
+                  "site check --signer, " + installer, "exit %d: %r" % (proc.returncode, shown))
+    finally:
+        server.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--dlmtool", required=True)
@@ -569,6 +644,7 @@ def main():
     broken_sites(tool, args.work)
     hostile_sites(tool, args.work)
     other_commands(tool, args.work)
+    signer_sites(tool, args.work)
     print("%d passed, %d failed" % (len(PASSED), len(FAILED)))
     return 1 if FAILED else 0
 
