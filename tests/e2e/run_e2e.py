@@ -401,10 +401,18 @@ def make_signing_keys(ctx, root, leaves):
     return os.path.join(ctx.root, root + ".der")
 
 
-def signed_installer(ctx, leaf, name):
-    """The demo installer signed with leaf's key, as name.exe."""
+def signed_installer(ctx, leaf, name, root=None):
+    """The demo installer signed with leaf's key, as name.exe; the
+    signature carries the root's certificate too when root is given."""
     out = os.path.join(ctx.root, name + ".exe")
-    proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key", leaf + ".key",
+    certs = leaf + ".pem"
+    if root:
+        certs = leaf + "-chain.pem"
+        with open(os.path.join(ctx.root, certs), "w") as chain:
+            for part in (leaf, root):
+                with open(os.path.join(ctx.root, part + ".pem")) as f:
+                    chain.write(f.read())
+    proc = subprocess.run(["osslsigncode", "sign", "-certs", certs, "-key", leaf + ".key",
                            "-h", "sha256", "-in", ctx.paths.installer, "-out", out],
                           cwd=ctx.root, capture_output=True, text=True)
     check(proc.returncode == 0, "osslsigncode: " + proc.stdout + proc.stderr)
@@ -439,6 +447,8 @@ def scenario_installer_signer(ctx):
     cases = [("unsigned", ctx.paths.installer),
              ("signed by another name", signed_installer(ctx, "other", "other-signer")),
              ("root not trusted", signed_installer(ctx, "stranger", "untrusted-root")),
+             ("root not trusted, carried in the signature",
+              signed_installer(ctx, "stranger", "untrusted-root-carried", "untrusted-root")),
              ("one byte changed after signing", changed)]
     for what, installer in cases:
         ctx.serve(ctx.build_site(installer=installer))
