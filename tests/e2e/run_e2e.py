@@ -19,8 +19,10 @@ import traceback
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import harness as h  # noqa: E402
 import site_config  # noqa: E402
+from signing_keys import make_signing_keys  # noqa: E402
 
 NEWS = ["Polvex end-to-end news one", "Polvex end-to-end news two",
         "Polvex end-to-end news three"]
@@ -381,26 +383,6 @@ def scenario_signed_tags(ctx):
         ctx.nginx.stop()
 
 
-def make_signing_keys(ctx, root, leaves):
-    """A root named root (unique to this run, so that the prefix's store
-    holds no other certificate of its name) and, for each file name and
-    common name in leaves, a code-signing certificate it issued."""
-    ssl = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + ".key",
-            "-out", root + ".pem", "-days", "2", "-utf8",
-            "-subj", "/CN=%s %d" % (root, time.time_ns()),
-            "-addext", "basicConstraints=critical,CA:TRUE"],
-           ["x509", "-in", root + ".pem", "-outform", "DER", "-out", root + ".der"]]
-    for leaf, name in leaves:
-        ssl += [["req", "-newkey", "rsa:2048", "-nodes", "-keyout", leaf + ".key", "-out",
-                 leaf + ".csr", "-utf8", "-subj", "/CN=" + name],
-                ["x509", "-req", "-in", leaf + ".csr", "-CA", root + ".pem", "-CAkey",
-                 root + ".key", "-CAcreateserial", "-out", leaf + ".pem", "-days", "2"]]
-    for step in ssl:
-        proc = subprocess.run(["openssl"] + step, cwd=ctx.root, capture_output=True, text=True)
-        check(proc.returncode == 0, "openssl %s: %s" % (step[0], proc.stderr))
-    return os.path.join(ctx.root, root + ".der")
-
-
 def signed_installer(ctx, leaf, name, root=None):
     """The demo installer signed with leaf's key, as name.exe; the
     signature carries the root's certificate too when root is given."""
@@ -427,9 +409,13 @@ def scenario_installer_signer(ctx):
     d = ctx.driver
     check(ctx.paths.signer_polvex and ctx.paths.signer and ctx.paths.trust_root,
           "--signer-polvex, --signer and --trust-root are needed")
-    trusted = make_signing_keys(ctx, "trusted-root", [("right", ctx.paths.signer),
-                                                      ("other", ctx.paths.signer + " Ltd")])
-    make_signing_keys(ctx, "untrusted-root", [("stranger", ctx.paths.signer)])
+    # The trusted root's name is this run's own: the prefix's store keeps
+    # the roots of earlier runs, and wine looks an issuer up by its name.
+    make_signing_keys(ctx.root, "trusted-root", [("right", ctx.paths.signer),
+                                                 ("other", ctx.paths.signer + " Ltd")],
+                      "Polvex Trusted Root %d" % time.time_ns())
+    make_signing_keys(ctx.root, "untrusted-root", [("stranger", ctx.paths.signer)])
+    trusted = os.path.join(ctx.root, "trusted-root.der")
     add = subprocess.run([h.wine_loader(ctx.paths.trust_root), ctx.paths.trust_root, trusted],
                          env=h.wine_env(ctx.paths), capture_output=True, timeout=120)
     check(add.returncode == 0, "trust_root: %r" % add.stderr)

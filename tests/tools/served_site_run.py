@@ -19,6 +19,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
 import test_server  # noqa: E402 - found through the path above
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from signing_keys import make_signing_keys  # noqa: E402
 
 FAILED = []
 PASSED = []
@@ -515,7 +517,11 @@ def new_conventions(tool, work, program):
                           (["info", os.path.join(work, "plain.bin")], "is not a Windows program"),
                           (["stamp", program, "--id=AB", "--in-signature=yes"], "--in-signature takes no value"),
                           (["stamp", program, "--ib", "AB"], "unknown option --ib (did you mean '--id'?)"),
-                          (["stmap"], "unknown command 'stmap' (did you mean 'stamp'?)")):
+                          (["stmap"], "unknown command 'stmap' (did you mean 'stamp'?)"),
+                          (["site", "check", "http://127.0.0.1:9/", "--signer="],
+                           "--signer needs the signer's common name"),
+                          (["site", "check", "http://127.0.0.1:9/", "--signer-ca-file", program],
+                           "--signer-ca-file goes with --signer")):
         proc = tool.run(*args)
         err = proc.stderr.decode()
         check(proc.returncode in (1, 2) and not proc.stdout and message in err.splitlines()[0],
@@ -557,32 +563,15 @@ def progress_line(tool, work):
     os.remove(big)
 
 
-def signing_keys(work, root, leaves):
-    """A root (PEM) and, for each file name and common name in leaves, a
-    certificate it issued."""
-    steps = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", root + ".key",
-              "-out", root + ".pem", "-days", "2", "-subj", "/CN=" + root,
-              "-addext", "basicConstraints=critical,CA:TRUE"]]
-    for leaf, name in leaves:
-        steps += [["req", "-newkey", "rsa:2048", "-nodes", "-keyout", leaf + ".key", "-out",
-                   leaf + ".csr", "-utf8", "-subj", "/CN=" + name],
-                  ["x509", "-req", "-in", leaf + ".csr", "-CA", root + ".pem", "-CAkey",
-                   root + ".key", "-CAcreateserial", "-out", leaf + ".pem", "-days", "2"]]
-    for step in steps:
-        proc = subprocess.run(["openssl"] + step, cwd=work, capture_output=True)
-        if proc.returncode != 0:
-            sys.exit("openssl %s: %s" % (step[0], proc.stderr.decode()))
-    return os.path.join(work, root + ".pem")
-
-
 def signer_sites(tool, work):
     """site check --signer against installers signed at test time: only the
     one signed by the name under the root given passes."""
     work = os.path.join(work, "signer")
     os.makedirs(work)
     name = "Polvex Test Signé"
-    roots = signing_keys(work, "root", [("right", name), ("other", name + " Ltd")])
-    signing_keys(work, "stranger-root", [("stranger", name)])
+    make_signing_keys(work, "root", [("right", name), ("other", name + " Ltd")])
+    make_signing_keys(work, "stranger-root", [("stranger", name)])
+    roots = os.path.join(work, "root.pem")
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
