@@ -5,18 +5,18 @@
 
 #include "ids.h"
 #include "limits.h"
-#ifdef POLVEX_CHECK_INSTALLER_SIGNER
-#include "cipher.h"
-#include "installer_signer.h"
-#include "owners.h"
-#include "stored_texts.h"
-#endif
 #include "program_constants.h"
 #include "registry_key.h"
 #include "run_state.h"
 #include "status_box.h"
 #include "text.h"
 #include "uninstall.h"
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+#include "cipher.h"
+#include "installer_signer.h"
+#include "owners.h"
+#include "stored_texts.h"
+#endif
 
 namespace {
 
