@@ -109,6 +109,8 @@ struct Request {
         headers = curl_slist_append(headers, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        if (!limits.ca_file.empty())
+            curl_easy_setopt(curl, CURLOPT_CAINFO, limits.ca_file.c_str());
     }
     ~Request()
     {

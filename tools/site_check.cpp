@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <iostream>
@@ -23,6 +24,7 @@
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
+    "                          [--ca-file FILE]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -46,7 +48,15 @@ const char site_check_usage[] =
     "its link or package, and the check goes on with the others. What a site\n"
     "sends is shown with control characters and bytes beyond ASCII escaped.\n"
     "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
-    "all_proxy, no_proxy) are honoured.\n";
+    "all_proxy, no_proxy) are honoured.\n"
+    "An https server's certificate is checked as the program checks it: it must\n"
+    "chain to a trusted root, name the host and be in its dates; one that fails\n"
+    "fails its link or package.\n"
+    "  --ca-file FILE  the trusted roots, as a PEM file, in place of the\n"
+    "                  system's (a test root)\n"
+    "Every plain http link of a chain, and a plain http download directory, is\n"
+    "warned about on standard error, without failing the check: what it serves\n"
+    "can be replaced on the way.\n";
 
 namespace {
 
@@ -489,6 +499,32 @@ void print_json(const SiteReport& report, std::ostream& out)
     out << "],\n \"verdict\": \"" << (passed(report) ? "ok" : "fail") << "\"}\n";
 }
 
+bool is_plain_http(const std::string& url)
+{
+    return strncasecmp(url.c_str(), "http:", 5) == 0;
+}
+
+// One warning for each plain http URL that a chain fetched or reached,
+// whichever chains share it: anyone on the way can answer in the site's
+// place there.
+void warn_plain_links(const SiteReport& report, std::ostream& warnings)
+{
+    std::vector<std::string> warned;
+    auto warn = [&](const std::string& url, const char* what) {
+        if (!is_plain_http(url) || std::find(warned.begin(), warned.end(), url) != warned.end())
+            return;
+        warned.push_back(url);
+        warnings << "warning: " << printable(url) << " is plain http: " << what
+                 << " can be replaced on the way\n";
+    };
+    for (const ChainReport& chain : report.chains) {
+        for (const FetchRecord& fetch : chain.fetches)
+            warn(fetch.url, "its reply");
+    }
+    for (const DirectoryReport& directory : report.directories)
+        warn(directory.url, "the manifests and installers");
+}
+
 }  // namespace
 
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
@@ -510,6 +546,8 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     }
     for (const std::string& directory : directories)
         report.directories.push_back(check_directory(directory, web));
+    if (options.warnings)
+        warn_plain_links(report, *options.warnings);
     if (options.json)
         print_json(report, out);
     else
@@ -534,8 +572,13 @@ int site_check_command(const ParsedArgs& args)
         number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    if (args.has("--ca-file")) {
+        // A file that cannot be read is refused before any request.
+        limits.ca_file = args.get("--ca-file");
+        readable_file_size(limits.ca_file);
+    }
     CurlWebClient web(limits);
-    CheckOptions options{args.has("--as-program"), args.has("--json")};
+    CheckOptions options{args.has("--as-program"), args.has("--json"), &std::cerr};
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

@@ -13,6 +13,9 @@ extern const char site_check_usage[];
 struct CheckOptions {
     bool as_program = false;  // one resolution with the program's fallback
     bool json = false;        // the report as one JSON object
+    // Where the warnings about plain http links go (standard error for the
+    // command); none when null.
+    std::ostream* warnings = nullptr;
 };
 
 // Follows the chain from each bootstrap URL on its own (or, as_program,
@@ -20,7 +23,7 @@ struct CheckOptions {
 // then in each download directory reached fetches and parses each of the
 // 22 manifests, checks that its installer is served whole, and reads back
 // the partner copies. Prints the chains, one line per package and copy and
-// the summaries to out. Returns 0 when every chain reaches a directory and
+// the summaries to out, and warns about plain http links. Returns 0 when every chain reaches a directory and
 // everything there is fine, 1 otherwise.
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
                std::ostream& out, const CheckOptions& options = CheckOptions());
