@@ -36,10 +36,18 @@ def check(condition, what, detail=""):
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     """Serves the site folder. /moved/PATH answers with a redirection to
-    /PATH, as a server that has moved a page would; /nohead/PATH serves
-    /PATH but refuses HEAD, as some servers do."""
+    /PATH, as a server that has moved a page would, and /to-plain/PORT/PATH
+    with one to http://127.0.0.1:PORT/PATH; /nohead/PATH serves /PATH but
+    refuses HEAD, as some servers do."""
 
     def do_GET(self):
+        if self.path.startswith("/to-plain/"):
+            port, path = self.path[len("/to-plain/"):].split("/", 1)
+            self.send_response(302)
+            self.send_header("Location", "http://127.0.0.1:%s/%s" % (port, path))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if self.path.startswith("/moved/"):
             self.send_response(302)
             self.send_header("Location", self.path[len("/moved"):])
@@ -277,6 +285,15 @@ def tls_sites(tool, work):
                         and refusal in l for l in out)
                 check(good, "site check over TLS: %s" % what,
                       proc.stdout.decode()[-600:] + proc.stderr.decode())
+                if refusal is None:
+                    # An https page moved to plain http fails, as in the program.
+                    moved = "%sto-plain/%d/dlm/hop.txt" % (secure.base, plain.port)
+                    proc = tool.run("site", "check", moved, *ca)
+                    check(proc.returncode == 1 and "  %s -> HTTP 302, cannot be read (redirected "
+                          "from https to %sdlm/hop.txt, which the program refuses)"
+                          % (moved, plain.base) in lines_of(proc),
+                          "site check refuses an https page moved to http",
+                          proc.stdout.decode()[-600:])
             finally:
                 secure.stop()
     finally:
