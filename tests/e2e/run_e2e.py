@@ -496,9 +496,10 @@ def scenario_https(ctx):
     further loopback ports with server certificates from test roots made
     with openssl, one root trusted in the prefix only. The bootstrap URLs
     (build settings) stay plain http and lead to https pages, so that one
-    build runs every case; an https bootstrap URL is the same fetch (the
-    page fetcher's own tests). Each case: the site's replies, what the user
-    sees, and what each server served."""
+    build runs every case; an https bootstrap URL goes through the same
+    page fetcher as these https pages (scripts/demo.sh --https runs one).
+    Each case: the site's replies, what the user sees, and what each
+    server served."""
     certs = h.TestCertificates(os.path.join(ctx.paths.work, "tls"))
     certs.root("trusted-root")
     certs.root("untrusted-root")
