@@ -57,7 +57,9 @@ def main():
     if args.https:
         # The site's own address, over TLS; the program's bootstrap URLs
         # (this build's settings) name the same host and port.
-        certs = h.TestCertificates(os.path.join(paths.work, "tls"))
+        # Beside the demo's folder, which each run clears: one root, made
+        # once, is all the prefix ever trusts.
+        certs = h.TestCertificates(paths.work + "-tls")
         h.trust_root(paths, certs.root("demo-root")[1])
         tls = [h.TlsServer(h.SITE_PORT, *certs.server("demo-site", "demo-root",
                                                        ["127.0.0.1", "localhost"]))]
