@@ -5,7 +5,12 @@ bootstrap URLs), and polvex.exe run against it under wine.
 
 With a display the person uses the real windows. Without one the demo runs
 under Xvfb, drives the language chooser itself, saves screenshots and prints
-what happened."""
+what happened.
+
+With --https the same demo runs over HTTPS: the program is a build whose
+bootstrap URLs are https, the site is built for an https base and served
+over TLS on the same port, with a server certificate from a test root made
+with openssl and trusted only in the demo's wine prefix."""
 import argparse
 import os
 import shutil
@@ -27,7 +32,11 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--headless", action="store_true")
+    parser.add_argument("--https", action="store_true", help="the demo over HTTPS")
+    parser.add_argument("--trust-root", help="the helper that trusts a test root in the prefix")
     args = parser.parse_args()
+    if args.https and not args.trust_root:
+        parser.error("--https needs --trust-root")
     args.version_dll = None
     args.screenshots = os.path.join(args.work, "screenshots") if args.headless else None
     paths = h.Paths(args)
@@ -44,6 +53,18 @@ def main():
     conf = os.path.join(paths.work, "site.conf")
     with open(os.path.join(ROOT, "demo", "site.conf")) as f:
         text = f.read().replace("@INSTALLER@", installer)
+    tls = []
+    if args.https:
+        # The site's own address, over TLS; the program's bootstrap URLs
+        # (this build's settings) name the same host and port.
+        # Beside the demo's folder, which each run clears: one root, made
+        # once, is all the prefix ever trusts.
+        certs = h.TestCertificates(paths.work + "-tls")
+        h.trust_root(paths, certs.root("demo-root")[1])
+        tls = [h.TlsServer(h.SITE_PORT, *certs.server("demo-site", "demo-root",
+                                                       ["127.0.0.1", "localhost"]))]
+        text = text.replace("base http://", "base https://")
+        print("test root %s trusted in %s only" % (certs.root("demo-root")[0], paths.prefix))
     with open(conf, "w") as f:
         f.write(text)
     site = os.path.join(paths.work, "site")
@@ -51,7 +72,7 @@ def main():
     print("demo site built in %s" % site)
 
     nginx = h.Nginx(paths.work)
-    nginx.start(site, rate_limited="400k")
+    nginx.start(site, rate_limited="400k", tls=tls, plain=not tls)
     driver = h.Driver(paths)
     driver.reg_delete(h.TAG_KEY)
     driver.reg_delete(h.TAG_KEY.replace("SOFTWARE\\", "SOFTWARE\\WOW6432Node\\", 1))
@@ -94,7 +115,7 @@ def drive(paths, driver, run):
 
 
 def report(paths, driver, nginx, run, code):
-    print("pages fetched:")
+    print("pages fetched over %s:" % ("HTTPS" if paths.trust_root else "HTTP"))
     for path, status, sent, _seconds in nginx.requests():
         print("  %s -> %s, %d bytes" % (path, status, sent))
     exes = [r[0] for r in nginx.requests() if r[0].endswith(".exe")]

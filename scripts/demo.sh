@@ -5,7 +5,16 @@
 # drives itself and saves screenshots.
 # POLVEX_DEMO_EXE=win64 runs the 64-bit build of the same code, which starts
 # in a second instead of a minute on machines that emulate 32-bit programs.
+# scripts/demo.sh --https runs the same demo over HTTPS: a build of the
+# program whose bootstrap URLs are https, and a test root trusted only in
+# the demo's wine prefix.
 set -eu
+https=
+case "${1:-}" in
+  --https) https=1 ;;
+  "") ;;
+  *) echo "usage: scripts/demo.sh [--https]" >&2; exit 2 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
@@ -23,9 +32,24 @@ for arch in win32 win64; do
 done
 cmake --build "$build/win32" -j "$jobs" --target polvex
 cmake --build "$build/win64" -j "$jobs" --target polvex wdrive demo_installer
+arch=${POLVEX_DEMO_EXE:-win32}
+exe=$build/$arch/win/polvex.exe
+https_args=()
+if [ -n "$https" ]; then
+  # The vendor's way to https bootstrap URLs: build settings of a build of
+  # its own. The test root is trusted by a helper of the program's
+  # architecture, in the registry view that the program reads.
+  toolchain=cmake/mingw-i686.cmake; [ "$arch" = win64 ] && toolchain=cmake/mingw-x86_64.cmake
+  cmake -S . -B "$build/$arch-https" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" -DPOLVEX_WINE_PREFIX="$prefix" \
+    -DDLM_BOOTSTRAP_URL_1=https://127.0.0.1:47800/dlm/primary.txt \
+    -DDLM_BOOTSTRAP_URL_2=https://localhost:47800/dlm/alt1.txt >/dev/null
+  cmake --build "$build/$arch-https" -j "$jobs" --target polvex trust_root
+  exe=$build/$arch-https/win/polvex.exe
+  https_args=(--https --trust-root "$build/$arch-https/tests/wine/trust_root.exe")
+fi
 wait $prefix_job
 
-exe=$build/${POLVEX_DEMO_EXE:-win32}/win/polvex.exe
 headless=
 if [ -z "${DISPLAY:-}" ]; then
   headless=--headless
@@ -35,7 +59,7 @@ if [ -z "${DISPLAY:-}" ]; then
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
   sleep 1
 fi
-python3 scripts/demo.py $headless --polvex "$exe" \
+python3 scripts/demo.py $headless "${https_args[@]}" --polvex "$exe" \
   --wdrive "$build/win64/tests/e2e/wdrive.exe" \
   --installer "$build/win64/tests/e2e/demo_installer.exe" \
   --dlmtool "$build/native/tools/dlmtool" --prefix "$prefix" --work "$build/demo"

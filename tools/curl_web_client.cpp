@@ -85,9 +85,10 @@ struct Request {
     char error[CURL_ERROR_SIZE] = "";
     const WebLimits& limits;
     std::string location;  // of the last answer that had one, for messages
+    bool secure;           // an https URL: it must stay https, as in the program
 
     Request(const std::string& url, const WebLimits& bounds)
-        : curl(curl_easy_init()), limits(bounds)
+        : curl(curl_easy_init()), limits(bounds), secure(strncasecmp(url.c_str(), "https:", 6) == 0)
     {
         if (!curl)
             return;
@@ -95,7 +96,7 @@ struct Request {
         // A server must not make the tool speak to anything else (a mail
         // or key-value service on the vendor's network, a local file).
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(curl, CURLOPT_USERAGENT, AGENT_NAME);
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MAX_HTTP_REDIRECTIONS);
@@ -109,6 +110,8 @@ struct Request {
         headers = curl_slist_append(headers, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        if (!limits.ca_file.empty())
+            curl_easy_setopt(curl, CURLOPT_CAINFO, limits.ca_file.c_str());
     }
     ~Request()
     {
@@ -147,6 +150,9 @@ struct Request {
         if (result == CURLE_OPERATION_TIMEDOUT)
             return text + " (limits: --connect-timeout " + std::to_string(limits.connect_seconds) +
                    ", --max-time " + std::to_string(limits.total_seconds) + ")";
+        if (result == CURLE_UNSUPPORTED_PROTOCOL && secure &&
+            strncasecmp(location.c_str(), "http:", 5) == 0)
+            return "redirected from https to " + location + ", which the program refuses";
         if (result == CURLE_UNSUPPORTED_PROTOCOL)
             return location.empty() ? "only http and https are followed (" + text + ")"
                                     : "redirected to " + location +

@@ -39,7 +39,8 @@ const char usage[] =
 
 const char site_usage[] =
     "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
-    "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n";
+    "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
+    "                          [--ca-file FILE]\n";
 
 const char encipher_usage[] =
     "usage: dlmtool encipher [IN] [--output OUT]\n"
@@ -98,7 +99,8 @@ const NamedCommand commands[] = {
     {"site build", site_build_command, site_build_usage, {}, 2, 2,
      "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage,
-     {"--connect-timeout", "--max-time", "--max-size", "--signer", "--signer-ca-file"}, 1, 2,
+     {"--connect-timeout", "--max-time", "--max-size", "--signer", "--signer-ca-file",
+      "--ca-file"}, 1, 2,
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <iostream>
@@ -24,7 +25,7 @@
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
-    "                          [--signer NAME [--signer-ca-file FILE]]\n"
+    "                          [--ca-file FILE] [--signer NAME [--signer-ca-file FILE]]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -49,14 +50,23 @@ const char site_check_usage[] =
     "                the users' Windows trusts them; without it, this system's\n"
     "                trusted roots\n"
     "Only http and https are spoken, for the URLs and every redirection; any\n"
-    "other scheme fails that link or package. Every request is bounded: at most\n"
+    "other scheme fails that link or package, and so does a redirection from\n"
+    "https to http. Every request is bounded: at most\n"
     "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
     "and a body of at most --max-size bytes (1073741824) for an installer\n"
     "without a length or a partner copy. A request that reaches a limit fails\n"
     "its link or package, and the check goes on with the others. What a site\n"
     "sends is shown with control characters and bytes beyond ASCII escaped.\n"
     "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
-    "all_proxy, no_proxy) are honoured.\n";
+    "all_proxy, no_proxy) are honoured.\n"
+    "An https server's certificate is checked as the program checks it: it must\n"
+    "chain to a trusted root, name the host and be in its dates; one that fails\n"
+    "fails its link or package.\n"
+    "  --ca-file FILE  the trusted roots, as a PEM file, in place of the\n"
+    "                  system's (a test root)\n"
+    "Every plain http link of a chain, and a plain http download directory, is\n"
+    "warned about on standard error, without failing the check: what it serves\n"
+    "can be replaced on the way.\n";
 
 namespace {
 
@@ -509,6 +519,32 @@ void print_json(const SiteReport& report, std::ostream& out)
     out << "],\n \"verdict\": \"" << (passed(report) ? "ok" : "fail") << "\"}\n";
 }
 
+bool is_plain_http(const std::string& url)
+{
+    return strncasecmp(url.c_str(), "http:", 5) == 0;
+}
+
+// One warning for each plain http URL that a chain fetched or reached,
+// whichever chains share it: anyone on the way can answer in the site's
+// place there.
+void warn_plain_links(const SiteReport& report, std::ostream& warnings)
+{
+    std::vector<std::string> warned;
+    auto warn = [&](const std::string& url, const char* what) {
+        if (!is_plain_http(url) || std::find(warned.begin(), warned.end(), url) != warned.end())
+            return;
+        warned.push_back(url);
+        warnings << "warning: " << printable(url) << " is plain http: " << what
+                 << " can be replaced on the way\n";
+    };
+    for (const ChainReport& chain : report.chains) {
+        for (const FetchRecord& fetch : chain.fetches)
+            warn(fetch.url, "its reply");
+    }
+    for (const DirectoryReport& directory : report.directories)
+        warn(directory.url, "the manifests and installers");
+}
+
 }  // namespace
 
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
@@ -530,6 +566,8 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     }
     for (const std::string& directory : directories)
         report.directories.push_back(check_directory(directory, web, options));
+    if (options.warnings)
+        warn_plain_links(report, *options.warnings);
     if (options.json)
         print_json(report, out);
     else
@@ -554,9 +592,14 @@ int site_check_command(const ParsedArgs& args)
         number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    if (args.has("--ca-file")) {
+        // A file that cannot be read is refused before any request.
+        limits.ca_file = args.get("--ca-file");
+        readable_file_size(limits.ca_file);
+    }
     CurlWebClient web(limits);
     CheckOptions options{args.has("--as-program"), args.has("--json"), args.get("--signer"),
-                         args.get("--signer-ca-file")};
+                         args.get("--signer-ca-file"), &std::cerr};
     if (args.has("--signer") && options.signer.empty())
         throw UsageError("--signer needs the signer's common name");
     if (args.has("--signer-ca-file") && !args.has("--signer"))

@@ -30,6 +30,10 @@ struct WebLimits {
     long total_seconds = 120;              // for the whole request, redirections included
     uint64_t max_body_bytes = 1ULL << 30;  // of an installer or a file (a page: the
                                            // program's reply buffer)
+    // The roots an https server's certificate must chain to, as a PEM
+    // file in place of the system's (a test root); empty: the system's.
+    // The checks themselves are libcurl's defaults and stay on.
+    std::string ca_file;
 };
 
 class WebClient {

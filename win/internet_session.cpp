@@ -1,5 +1,9 @@
 #include "internet_session.h"
 
+#include <string.h>
+
+#include "limits.h"
+
 const char AGENT_NAME[] = "Polvex Download Manager";
 
 namespace {
@@ -15,7 +19,27 @@ namespace {
 // end a read that waits.
 const DWORD RECEIVE_TIMEOUT_MS = 30000;
 
+// The certificate checks stay on: no INTERNET_FLAG_IGNORE_CERT_* flag here,
+// no SECURITY_FLAG_IGNORE_* option on the request, so that a server whose
+// certificate fails them fails the request as if it did not answer.
 const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
+// The URL an https request ended at: the longest URL the program asks for,
+// static since requests run one at a time and a stack buffer this large
+// would need stack probes.
+char ended_url[URL_BUFFER_SIZE];
+
+// Whether an https request stayed https through the redirections WinInet
+// followed. Windows' WinInet refuses a redirection from https to plain http
+// by itself, but wine's follows it and reads the plain page, so the
+// program reads back where the request ended rather than handling every
+// redirection itself. A URL too long to read back counts as plain.
+int ended_secure(HINTERNET request)
+{
+    DWORD size = sizeof ended_url;
+    return InternetQueryOptionA(request, INTERNET_OPTION_URL, ended_url, &size) &&
+           strncmp(ended_url, "https:", 6) == 0;
+}
 
 }  // namespace
 
@@ -51,5 +75,7 @@ int open_url(const char* url, UrlRequest& opened)
     DWORD timeout = RECEIVE_TIMEOUT_MS;
     InternetSetOptionA(opened.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
                        sizeof timeout);
-    return HttpSendRequestA(opened.request.get(), nullptr, 0, nullptr, 0) ? 1 : 0;
+    if (!HttpSendRequestA(opened.request.get(), nullptr, 0, nullptr, 0))
+        return 0;
+    return !(flags & INTERNET_FLAG_SECURE) || ended_secure(opened.request.get());
 }

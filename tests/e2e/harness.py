@@ -35,6 +35,8 @@ class Paths:
         self.wdrive = os.path.abspath(args.wdrive)
         self.installer = os.path.abspath(args.installer)
         self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
+        trust_root = getattr(args, "trust_root", None)
+        self.trust_root = os.path.abspath(trust_root) if trust_root else None
         self.dlmtool = os.path.abspath(args.dlmtool)
         self.prefix = os.path.abspath(args.prefix)
         self.work = os.path.abspath(args.work)
@@ -42,7 +44,6 @@ class Paths:
         # The program built to check its installer's signer, and that name.
         self.signer_polvex = getattr(args, "signer_polvex", None)
         self.signer = getattr(args, "signer", None)
-        self.trust_root = getattr(args, "trust_root", None)
 
 
 def own_env():
@@ -151,7 +152,11 @@ class Nginx:
         self.dir = os.path.join(work, "nginx")
         self.proc = None
 
-    def start(self, root, rate_limited=None):
+    def start(self, root, rate_limited=None, tls=(), plain=True):
+        """tls: further servers of the same root over TLS, each a TlsServer;
+        the access log line of each request names the port it came to.
+        plain=False leaves out the plain http server on the site port (for
+        a TLS server there)."""
         os.makedirs(os.path.join(self.dir, "logs"), exist_ok=True)
         log = os.path.join(self.dir, "logs", "access.log")
         if os.path.exists(log):
@@ -159,6 +164,24 @@ class Nginx:
         slow = ""
         if rate_limited:
             slow = "location ~ \\.exe$ { limit_rate %s; }" % rate_limited
+        servers = "".join("""
+    server {
+        listen 127.0.0.1:%(port)d ssl;
+        listen [::1]:%(port)d ssl;
+        ssl_certificate %(cert)s;
+        ssl_certificate_key %(key)s;
+        root %(root)s;
+        %(locations)s
+        %(slow)s
+    }""" % dict(vars(server), root=root, slow=slow) for server in tls)
+        if plain:
+            servers = """
+    server {
+        listen 127.0.0.1:%(port)d;
+        listen [::1]:%(port)d;
+        root %(root)s;
+        %(slow)s
+    }""" % {"port": SITE_PORT, "root": root, "slow": slow} + servers
         conf = os.path.join(self.dir, "nginx.conf")
         with open(conf, "w") as f:
             f.write("""user root;
@@ -168,7 +191,7 @@ pid %(dir)s/nginx.pid;
 error_log %(dir)s/logs/error.log;
 events { worker_connections 64; }
 http {
-    log_format paths '$request_uri $status $body_bytes_sent $request_time';
+    log_format paths '$request_uri $status $body_bytes_sent $request_time $server_port';
     access_log %(log)s paths;
     client_body_temp_path %(dir)s/tmp;
     proxy_temp_path %(dir)s/tmp;
@@ -176,15 +199,9 @@ http {
     uwsgi_temp_path %(dir)s/tmp;
     scgi_temp_path %(dir)s/tmp;
     types { application/octet-stream exe; text/plain txt; }
-    default_type text/plain;
-    server {
-        listen 127.0.0.1:%(port)d;
-        listen [::1]:%(port)d;
-        root %(root)s;
-        %(slow)s
-    }
+    default_type text/plain;%(servers)s
 }
-""" % {"dir": self.dir, "log": log, "port": SITE_PORT, "root": root, "slow": slow})
+""" % {"dir": self.dir, "log": log, "servers": servers})
         os.makedirs(os.path.join(self.dir, "tmp"), exist_ok=True)
         self.log = log
         self.proc = subprocess.Popen(["nginx", "-p", self.dir, "-c", conf],
@@ -198,13 +215,14 @@ http {
         with open(os.path.join(self.dir, "logs", "error.log")) as f:
             raise RuntimeError("nginx did not start: " + f.read().strip()[-300:])
 
-    def requests(self):
-        """The requests so far, in order: (path, status, bytes sent, seconds)."""
+    def requests(self, port=SITE_PORT):
+        """The requests to port so far, in order: (path, status, bytes
+        sent, seconds)."""
         if not os.path.exists(self.log):
             return []
         with open(self.log) as f:
-            return [(p, status, int(sent), float(seconds)) for p, status, sent, seconds
-                    in (line.split() for line in f if line.strip())]
+            return [(p, status, int(sent), float(seconds)) for p, status, sent, seconds, at
+                    in (line.split() for line in f if line.strip()) if int(at) == port]
 
     def stop(self):
         if self.proc:
@@ -250,6 +268,91 @@ class TestServer:
 
     def __exit__(self, *exc_info):
         self.stop()
+
+
+class TlsServer:
+    """One TLS server of an Nginx: its port, certificate and key files, and
+    further nginx location lines."""
+
+    def __init__(self, port, cert, key, locations=""):
+        self.port, self.cert, self.key, self.locations = port, cert, key, locations
+
+    def url(self, host="127.0.0.1"):
+        return "https://%s:%d/" % (host, self.port)
+
+
+class TestCertificates:
+    """Test roots and server certificates made with openssl in a folder of
+    their own. A root is made once per folder and kept (trusting it again
+    in a prefix changes nothing); server certificates are made anew."""
+    CA_CONFIG = """[ca]
+default_ca = test_ca
+[test_ca]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any_name
+copy_extensions = copy
+unique_subject = no
+[any_name]
+commonName = supplied
+"""
+
+    def __init__(self, folder):
+        self.dir = folder
+        os.makedirs(folder, exist_ok=True)
+
+    def openssl(self, *args):
+        proc = subprocess.run(["openssl"] + list(args), cwd=self.dir, capture_output=True,
+                              text=True)
+        if proc.returncode != 0:
+            raise RuntimeError("openssl %s: %s" % (args[0], proc.stderr.strip()[-300:]))
+
+    def root(self, name):
+        """The root NAME: (PEM path, DER path), made if missing."""
+        pem, der = (os.path.join(self.dir, name + ext) for ext in (".pem", ".der"))
+        if not os.path.exists(der):
+            self.openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key",
+                         "-out", name + ".pem", "-days", "3650", "-subj", "/CN=Polvex Test " + name,
+                         "-addext", "basicConstraints=critical,CA:TRUE",
+                         "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+            self.openssl("x509", "-in", name + ".pem", "-outform", "DER", "-out", name + ".der")
+        return pem, der
+
+    def server(self, name, root, names, start_days=-1, end_days=2):
+        """A server certificate NAME issued by root for the host names and
+        addresses given, valid from start_days to end_days from now: (cert
+        path, key path)."""
+        config = os.path.join(self.dir, "ca.cnf")
+        with open(config, "w") as f:
+            f.write(self.CA_CONFIG)
+        with open(os.path.join(self.dir, "index.txt"), "w"):
+            pass
+        with open(os.path.join(self.dir, "serial"), "w") as f:
+            f.write("%x\n" % (int(time.time() * 1000) | 1 << 44))
+        # An address is named twice: as an address, which Windows and curl
+        # match, and as a DNS name, the only kind wine 8's crypt32 matches
+        # (it fails an address's IP entry with CERT_E_CN_NO_MATCH).
+        alt = ",".join(("IP:%s,DNS:%s" % (n, n)) if n[0].isdigit() else "DNS:" + n for n in names)
+        self.openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
+                     name + ".csr", "-subj", "/CN=" + names[0], "-addext", "subjectAltName=" + alt,
+                     "-addext", "extendedKeyUsage=serverAuth")
+        stamp = lambda days: time.strftime("%Y%m%d%H%M%SZ", time.gmtime(time.time() + days * 86400))
+        self.openssl("ca", "-batch", "-notext", "-config", "ca.cnf", "-cert", root + ".pem",
+                     "-keyfile", root + ".key", "-in", name + ".csr", "-out", name + ".pem",
+                     "-startdate", stamp(start_days), "-enddate", stamp(end_days))
+        return os.path.join(self.dir, name + ".pem"), os.path.join(self.dir, name + ".key")
+
+
+def trust_root(paths, der):
+    """Adds a root to the machine's Root store of the scenario's prefix
+    only (the host's trust store is never touched)."""
+    proc = subprocess.run([wine_loader(paths.trust_root), paths.trust_root,
+                           "Z:" + der.replace("/", "\\")],
+                          env=wine_env(paths), capture_output=True, timeout=120)
+    if proc.returncode != 0:
+        raise RuntimeError("trust_root failed: %r" % proc.stderr.decode("latin-1"))
 
 
 INTERNET_SETTINGS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"

@@ -416,9 +416,7 @@ def scenario_installer_signer(ctx):
                       "Polvex Trusted Root %d" % time.time_ns())
     make_signing_keys(ctx.root, "untrusted-root", [("stranger", ctx.paths.signer)])
     trusted = os.path.join(ctx.root, "trusted-root.der")
-    add = subprocess.run([h.wine_loader(ctx.paths.trust_root), ctx.paths.trust_root, trusted],
-                         env=h.wine_env(ctx.paths), capture_output=True, timeout=120)
-    check(add.returncode == 0, "trust_root: %r" % add.stderr)
+    h.trust_root(ctx.paths, trusted)
     right = signed_installer(ctx, "right", "right-signer")
     changed = os.path.join(ctx.root, "changed.exe")
     with open(right, "rb") as f:
@@ -567,6 +565,92 @@ def scenario_proxy(ctx):
         carried = proxy.urls()[len(carried):]
         check(checked and sorted(urllib.parse.urlsplit(url).path for url in carried) == sorted(checked),
               "site check: the site served %r, the proxy carried %r" % (checked, carried))
+
+
+def scenario_https(ctx):
+    """Fetches over TLS, the certificate checked: nginx serves the site on
+    further loopback ports with server certificates from test roots made
+    with openssl, one root trusted in the prefix only. The bootstrap URLs
+    (build settings) stay plain http and lead to https pages, so that one
+    build runs every case; an https bootstrap URL goes through the same
+    page fetcher as these https pages (scripts/demo.sh --https runs one).
+    Each case: the site's replies, what the user sees, and what each
+    server served."""
+    certs = h.TestCertificates(os.path.join(ctx.paths.work, "tls"))
+    certs.root("trusted-root")
+    certs.root("untrusted-root")
+    h.trust_root(ctx.paths, certs.root("trusted-root")[1])
+    names = ["127.0.0.1", "localhost"]
+    good, untrusted, wrong_host, expired = (h.TlsServer(h.free_port(), *cert) for cert in (
+        certs.server("good", "trusted-root", names),
+        certs.server("untrusted", "untrusted-root", names),
+        certs.server("wrong-host", "trusted-root", ["wrong.example"]),
+        certs.server("expired", "trusted-root", names, start_days=-30, end_days=-1)))
+    site = os.path.join(ctx.root, "site")
+    plain = "http://127.0.0.1:%d/" % h.SITE_PORT
+    # Pages that the https server moved to plain http: one reply, and the
+    # installers of a download directory whose manifests stay https.
+    good.locations = ("location = /dlm/to-plain.txt { return 302 %sdlm/plain.txt; }\n"
+                      "location ~ ^/plain-dl/(.*\\.exe)$ { return 302 %sdl/$1; }\n"
+                      "location /plain-dl/ { alias %s/dl/; }" % (plain, plain, site))
+    served = {"http": h.SITE_PORT, "good": good.port, "untrusted": untrusted.port,
+              "wrong_host": wrong_host.port, "expired": expired.port}
+    manifest, installer = "/dl/p_Vandel_sys_ENG.ENG", "/dl/p_Vandel_sys_ENG.exe"
+    cases = [
+        # name, reply lines, the user's outcome (None: the installer ran),
+        # {server: the paths it served, in order}; a chain that fails goes on
+        # to the second bootstrap URL, which these sites do not have (404)
+        ("whole run over https",
+         ["reply dlm/primary.txt redirect dlm/hop1.txt",
+          "reply dlm/hop1.txt redirect %sdlm/hop2.txt" % good.url("localhost"),
+          "reply dlm/hop2.txt direct"],
+         None, {"http": ["/dlm/primary.txt"],
+                "good": ["/dlm/hop1.txt", "/dlm/hop2.txt", manifest, installer]}),
+        ("untrusted root: the next bootstrap URL",
+         ["reply dlm/primary.txt redirect %sdlm/hop1.txt" % untrusted.url(),
+          "reply dlm/hop1.txt direct", "reply dlm/alt1.txt direct"],
+         None, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"], "good": [manifest, installer],
+                "untrusted": []}),
+        ("wrong host name: the manifest fails",
+         ["reply dlm/primary.txt record iFlag=0|sDlurl=%sdl/" % wrong_host.url()],
+         h.TEXT_PARSE, {"http": ["/dlm/primary.txt"], "wrong_host": []}),
+        ("expired certificate",
+         ["reply dlm/primary.txt redirect %sdlm/hop1.txt" % expired.url(),
+          "reply dlm/hop1.txt direct"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"], "expired": []}),
+        # Wine's WinInet follows the redirection and fetches the plain page
+        # (served below), so the refusal is the program's own.
+        ("https reply redirected to http",
+         ["reply dlm/primary.txt redirect %sdlm/to-plain.txt" % good.url("localhost"),
+          "reply dlm/plain.txt direct"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/plain.txt", "/dlm/alt1.txt"],
+                          "good": ["/dlm/to-plain.txt"]}),
+        ("https installer redirected to http",
+         ["reply dlm/primary.txt record iFlag=0|sDlurl=%splain-dl/" % good.url()],
+         h.TEXT_NETWORK, {"http": ["/dlm/primary.txt", installer],
+                          "good": ["/plain-dl/p_Vandel_sys_ENG.ENG",
+                                   "/plain-dl/p_Vandel_sys_ENG.exe"]}),
+    ]
+    for name, replies, outcome, expected in cases:
+        site = ctx.build_site(primary=None, extra=replies, base=good.url())
+        ctx.nginx.start(site, tls=[good, untrusted, wrong_host, expired])
+        try:
+            run = ctx.start()
+            ctx.choose()
+            if outcome is None:
+                ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+            else:
+                ctx.expect_error(run, outcome)
+                check(not os.path.exists(run.file("installer-ran.txt")), "the installer ran")
+                check(not os.path.exists(run.file("pinstall.exe"))
+                      or os.path.getsize(run.file("pinstall.exe")) == 0, "an installer was stored")
+            for server, paths in expected.items():
+                asked = [r[0] for r in ctx.nginx.requests(served[server])]
+                check(asked == paths, "the %s server served %r, not %r" % (server, asked, paths))
+        except Failure as e:
+            raise Failure("%s: %s" % (name, e))
+        finally:
+            ctx.nginx.stop()
 
 
 # Hostile servers and faults ----------------------------------------------
@@ -821,6 +905,7 @@ SCENARIOS = {
     "hostile_silent_installer": scenario_hostile_silent_installer,
     "folders_outside_code_page": scenario_folders_outside_code_page,
     "installer_signer": scenario_installer_signer,
+    "https": scenario_https,
 }
 
 
@@ -834,6 +919,7 @@ def main():
     parser.add_argument("--wdrive", required=True)
     parser.add_argument("--installer", required=True)
     parser.add_argument("--version-dll")
+    parser.add_argument("--trust-root", help="the helper that trusts a test root in the prefix")
     parser.add_argument("--dlmtool", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--arch", choices=("win32", "win64"), default="win64",
@@ -843,7 +929,6 @@ def main():
     parser.add_argument("--scenario", action="append")
     parser.add_argument("--signer-polvex", help="the program built with DLM_INSTALLER_SIGNER")
     parser.add_argument("--signer", help="that build's DLM_INSTALLER_SIGNER")
-    parser.add_argument("--trust-root", help="trust_root.exe, which trusts a root in the prefix")
     args = parser.parse_args()
     paths = h.Paths(args)
     cmake_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")

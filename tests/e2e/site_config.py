@@ -28,9 +28,10 @@ def chain_lines(path, kind, hop_name):
     raise ValueError("unknown chain kind " + kind)
 
 
-def render(installer, news, primary="direct", alternate=None, directory="dl/", extra=()):
+def render(installer, news, primary="direct", alternate=None, directory="dl/", extra=(),
+           base=BASE):
     lines = ["# Written by the end-to-end suite.",
-             "base " + BASE,
+             "base " + base,
              "directory " + directory,
              "installer " + installer]
     lines += ["news " + line for line in news]

@@ -12,15 +12,18 @@ import struct
 import os
 import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import test_server  # noqa: E402 - found through the path above
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from signing_keys import make_signing_keys  # noqa: E402
+from harness import TestCertificates  # noqa: E402 - likewise
 
 FAILED = []
 PASSED = []
@@ -35,10 +38,18 @@ def check(condition, what, detail=""):
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     """Serves the site folder. /moved/PATH answers with a redirection to
-    /PATH, as a server that has moved a page would; /nohead/PATH serves
-    /PATH but refuses HEAD, as some servers do."""
+    /PATH, as a server that has moved a page would, and /to-plain/PORT/PATH
+    with one to http://127.0.0.1:PORT/PATH; /nohead/PATH serves /PATH but
+    refuses HEAD, as some servers do."""
 
     def do_GET(self):
+        if self.path.startswith("/to-plain/"):
+            port, path = self.path[len("/to-plain/"):].split("/", 1)
+            self.send_response(302)
+            self.send_header("Location", "http://127.0.0.1:%s/%s" % (port, path))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if self.path.startswith("/moved/"):
             self.send_response(302)
             self.send_header("Location", self.path[len("/moved"):])
@@ -60,11 +71,20 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 class Server:
-    def __init__(self, root):
+    """Serves root over http, or over https with tls = (certificate, key)."""
+
+    def __init__(self, root, tls=None):
         handler = functools.partial(Handler, directory=root)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.port = self.httpd.server_address[1]
         self.base = "http://127.0.0.1:%d/" % self.port
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            # A client that refuses the certificate fails the handshake in
+            # accept, which the server passes over.
+            self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+            self.base = "https://127.0.0.1:%d/" % self.port
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
@@ -210,6 +230,79 @@ def served_sites(tool, work):
     check(proc.returncode == 1 and "FAIL no download directory: both chains ended without one"
           in out and out[1].startswith("  %sdlm/primary.txt -> cannot be opened (" % base),
           "an unreachable server", proc.stdout.decode())
+
+
+def tls_sites(tool, work):
+    """A site built for an https base and served over TLS, behind a plain
+    http bootstrap page: site check trusts a test root given with
+    --ca-file only, refuses what the program refuses, and warns about the
+    plain link."""
+    certs = TestCertificates(os.path.join(work, "tls"))
+    root_pem = certs.root("root")[0]
+    certs.root("other-root")
+    names = ["127.0.0.1", "localhost"]
+    write(os.path.join(work, "small.exe"), b"MZ a small installer")
+    site_root = os.path.join(work, "tls-root")
+    os.makedirs(site_root)
+    plain = Server(site_root)
+    try:
+        # what, the server's certificate, --ca-file, why the hop fails (None:
+        # the check passes)
+        for what, cert, ca_file, refusal in (
+                ("a test root given with --ca-file", certs.server("good", "root", names),
+                 root_pem, None),
+                ("the system's roots only", certs.server("good", "root", names), None,
+                 "unable to get local issuer certificate"),
+                ("a certificate from another root", certs.server("other", "other-root", names),
+                 root_pem, "unable to get local issuer certificate"),
+                ("a certificate for another host", certs.server("elsewhere", "root",
+                                                                ["wrong.example"]),
+                 root_pem, "subject name matches target host name"),
+                ("an expired certificate", certs.server("expired", "root", names, -30, -1),
+                 root_pem, "certificate has expired")):
+            secure = Server(site_root, tls=cert)
+            try:
+                replies = "reply dlm/primary.txt redirect dlm/hop.txt\nreply dlm/hop.txt direct\n"
+                proc, built = build(tool, work, "tls-site", secure.base, "small.exe", replies)
+                http_proc, http_built = build(tool, work, "http-site", plain.base, "small.exe",
+                                              replies)
+                hop = tool.run("decipher", os.path.join(built, "dlm", "primary.txt")).stdout
+                check(proc.returncode == 0 and http_proc.returncode == 0
+                      and hop == b"iFlag=1|sUrl=%sdlm/hop.txt" % secure.base.encode()
+                      and sorted(os.listdir(os.path.join(built, "dl"))) ==
+                      sorted(os.listdir(os.path.join(http_built, "dl"))),
+                      "site build writes an https site as an http one", proc.stderr.decode())
+                shutil.rmtree(site_root)
+                shutil.copytree(built, site_root)
+                ca = ["--ca-file", ca_file] if ca_file else []
+                proc = tool.run("site", "check", plain.base + "dlm/primary.txt", *ca)
+                out, err = lines_of(proc), proc.stderr.decode().splitlines()
+                if refusal is None:
+                    good = proc.returncode == 0 and "22 packages: 22 ok" in out and err == [
+                        "warning: %sdlm/primary.txt is plain http: its reply can be replaced on "
+                        "the way" % plain.base]
+                else:
+                    good = proc.returncode == 1 and any(
+                        l.startswith("  %sdlm/hop.txt -> cannot be opened (" % secure.base)
+                        and refusal in l for l in out)
+                check(good, "site check over TLS: %s" % what,
+                      proc.stdout.decode()[-600:] + proc.stderr.decode())
+                if refusal is None:
+                    # An https page moved to plain http fails, as in the program.
+                    moved = "%sto-plain/%d/dlm/hop.txt" % (secure.base, plain.port)
+                    proc = tool.run("site", "check", moved, *ca)
+                    check(proc.returncode == 1 and "  %s -> HTTP 302, cannot be read (redirected "
+                          "from https to %sdlm/hop.txt, which the program refuses)"
+                          % (moved, plain.base) in lines_of(proc),
+                          "site check refuses an https page moved to http",
+                          proc.stdout.decode()[-600:])
+            finally:
+                secure.stop()
+    finally:
+        plain.stop()
+    proc = tool.run("site", "check", "http://127.0.0.1:9/", "--ca-file", os.path.join(work, "none.pem"))
+    check(proc.returncode == 1 and not proc.stdout and b"none.pem" in proc.stderr,
+          "site check refuses a --ca-file it cannot read", proc.stderr.decode())
 
 
 def hops(first, count, kind):
@@ -632,6 +725,7 @@ def main():
     served_sites(tool, args.work)
     broken_sites(tool, args.work)
     hostile_sites(tool, args.work)
+    tls_sites(tool, args.work)
     other_commands(tool, args.work)
     signer_sites(tool, args.work)
     print("%d passed, %d failed" % (len(PASSED), len(FAILED)))

@@ -89,6 +89,7 @@ struct CheckedSite {
     ScratchDir dir;
     FakeWeb web;
     std::string output;
+    std::string warnings;
     int result = -1;
 
     explicit CheckedSite(const std::string& replies)
@@ -104,11 +105,13 @@ struct CheckedSite {
     void check(const std::string& first = BASE + "dlm/primary.txt",
                const std::string& second = BASE + "dlm/alt1.txt", bool as_program = false)
     {
-        std::ostringstream out;
+        std::ostringstream out, err;
         CheckOptions options;
         options.as_program = as_program;
+        options.warnings = &err;
         result = check_site(first, second, web, out, options);
         output = out.str();
+        warnings = err.str();
     }
     bool has_line(const std::string& line) const
     {
@@ -139,6 +142,25 @@ TEST(SiteCheck, AGoodSitePasses)
     EXPECT_EQ(site.web.fetched[0], BASE + "dlm/primary.txt");
     EXPECT_EQ(site.web.fetched[1], BASE + "dlm/alt1.txt");
     EXPECT_EQ(site.web.fetched[2], BASE + "dl/p_Vandel_reg_CHT.CHT");
+}
+
+// Plain http links pass, with one warning each on the side; an https link
+// gets none.
+TEST(SiteCheck, WarnsOncePerPlainHttpLink)
+{
+    const std::string SECURE = "https://secure.example/dlm/hop.txt";
+    CheckedSite site("reply dlm/primary.txt redirect " + SECURE + "\nreply dlm/alt1.txt direct\n");
+    site.web.pages[SECURE] = encipher("iFlag=0|sDlurl=" + BASE + "dl/");
+    site.check();
+    EXPECT_EQ(site.result, 0) << site.output;
+    const std::string warned[] = {BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt", BASE + "dl/"};
+    std::string expected;
+    for (const std::string& url : warned)
+        expected += "warning: " + url + " is plain http: " +
+                    (url == BASE + "dl/" ? "the manifests and installers" : "its reply") +
+                    " can be replaced on the way\n";
+    EXPECT_EQ(site.warnings, expected);
+    EXPECT_EQ(site.output.find("warning"), std::string::npos) << site.output;
 }
 
 // Each bootstrap URL must lead to a download directory on its own; the
