@@ -5,6 +5,7 @@
 
 #include "ids.h"
 #include "limits.h"
+#include "owners.h"
 #include "program_constants.h"
 #include "registry_key.h"
 #include "run_state.h"
@@ -14,18 +15,20 @@
 
 namespace {
 
-// Starts the installer by its full path in the current folder: a bare
-// name would be looked for beside this executable first. The wide calls
-// spell the folder whatever its name; the ANSI ones give question marks for
-// characters outside the code page. The shell asks for elevation when the
-// installer needs it.
-bool start_installer()
+// The installer's full path in the current folder: a bare name would be
+// looked for beside this executable first. The wide calls spell the folder
+// whatever its name; the ANSI ones give question marks for characters
+// outside the code page.
+bool installer_path(wchar_t* path)
 {
-    wchar_t path[MAX_PATH];
     // A relative name is resolved against the current folder only.
     DWORD len = GetFullPathNameW(INSTALLER_FILE_NAME_W, MAX_PATH, path, nullptr);
-    if (len == 0 || len >= MAX_PATH)
-        return false;
+    return len != 0 && len < MAX_PATH;
+}
+
+// The shell asks for elevation when the installer needs it.
+bool start_installer(const wchar_t* path)
+{
     SHELLEXECUTEINFOW info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -56,13 +59,21 @@ int rename_folder(void*, const char* from, const char* to)
 
 int launch_installer(HWND dialog)
 {
+    // The download worker's handle, which lets nobody else write, rename or
+    // delete the installer: held through the start, closed on every way out.
+    // Without it the file is not known to be what was downloaded. Windows
+    // and wine both start a file held open for reading only.
+    KernelHandle installer(static_cast<HANDLE>(run_state.installer_file));
+    run_state.installer_file = nullptr;
     show_status(IDS_PREPARING);
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
-    if (!start_installer()) {
+    wchar_t path[MAX_PATH];
+    if (!installer || !installer_path(path) || !start_installer(path)) {
         show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }
+    installer.reset();
     retire_previous_installation();
     EndDialog(dialog, 1);
     return 1;
