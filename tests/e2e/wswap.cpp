@@ -3,13 +3,13 @@
 // program for wine.
 //
 //   wswap TARGET STOPFILE INTERVAL_MS
-//       Every INTERVAL_MS until STOPFILE exists or a process of TARGET's
-//       name runs: tries to open TARGET for writing, to rename it and to
+//       Every INTERVAL_MS until STOPFILE exists or a new process of
+//       TARGET's name runs: tries to open TARGET for writing, to rename it and to
 //       delete it; whatever it gets, it puts its own program in TARGET's
 //       place. One line per attempt on standard output:
 //       "MS write|rename|delete ok|refused ERROR SIZE STARTED", SIZE being
 //       TARGET's size just before the attempt (-1: no such file), STARTED 1
-//       when a process of TARGET's name ran just after it.
+//       when such a process ran just after it.
 //   wswap
 //       As the swapped-in program: writes "intruder-ran.txt" into the
 //       current folder and ends.
@@ -20,6 +20,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -65,27 +66,30 @@ void put_in_place(const char* target, const std::string& payload)
         overwrite(file, payload);
 }
 
-// Whether a process started from a file of that name runs.
-bool started(const char* name)
+// The processes started from a file of that name, but for those in skip
+// (an installer of an earlier run may still be running).
+std::set<DWORD> started(const char* name, const std::set<DWORD>& skip)
 {
+    std::set<DWORD> found;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
+        return found;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found;
-         more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, name) == 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, name) == 0 && !skip.count(entry.th32ProcessID))
+            found.insert(entry.th32ProcessID);
     CloseHandle(snapshot);
     return found;
 }
+
+std::set<DWORD> earlier;
 
 // Logs an attempt; returns whether the installer has started since.
 bool report(DWORD start, const char* what, bool ok, long long size, const char* target)
 {
     DWORD error = ok ? 0 : GetLastError();
-    bool running = started(target);
+    bool running = !started(target, earlier).empty();
     printf("%lu %s %s %lu %lld %d\n", GetTickCount() - start, what, ok ? "ok" : "refused", error,
            size, running ? 1 : 0);
     fflush(stdout);
@@ -98,6 +102,7 @@ int attack(const char* target, const char* stop_file, DWORD interval_ms)
     if (payload.empty())
         return 1;
     std::string moved = std::string(target) + ".moved";
+    earlier = started(target, std::set<DWORD>());
     DWORD start = GetTickCount();
     bool running = false;
     while (!running && GetFileAttributesA(stop_file) == INVALID_FILE_ATTRIBUTES) {
