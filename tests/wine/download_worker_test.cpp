@@ -376,45 +376,6 @@ TEST_F(DownloadWorker, InstallerThatCannotBeDeletedIsNotWrittenInto)
     EXPECT_TRUE(server.log(prefix).empty());
 }
 
-// What another program may do to the installer file: each attempt that
-// succeeded, by name.
-std::string intrusions()
-{
-    std::string done;
-    HANDLE writer = CreateFileA(INSTALLER_FILE_NAME, GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (writer != INVALID_HANDLE_VALUE) {
-        done += "write ";
-        CloseHandle(writer);
-    }
-    if (MoveFileA(INSTALLER_FILE_NAME, "moved.exe")) {
-        done += "rename ";
-        MoveFileA("moved.exe", INSTALLER_FILE_NAME);
-    }
-    if (DeleteFileA(INSTALLER_FILE_NAME))
-        done += "delete ";
-    return done;
-}
-
-TEST_F(DownloadWorker, NobodyElseChangesTheInstallerFromItsCreationToTheHandOver)
-{
-    std::string body = pattern_bytes(20000, 8);
-    serve(body, 200, "slow", "&chunk=5000&delay_ms=200");
-    ASSERT_NE(_beginthread(download_worker, 0, receiver.window()), static_cast<uintptr_t>(-1));
-    for (int i = 0; i < 100 && !exists(INSTALLER_FILE_NAME); ++i)
-        Sleep(10);
-    ASSERT_TRUE(exists(INSTALLER_FILE_NAME));
-    EXPECT_EQ(intrusions(), "") << "while it is written";
-    ASSERT_TRUE(receiver.wait_for_done(DONE_TIMEOUT_MS));
-    ASSERT_EQ(receiver.done_flag(), 1);
-    EXPECT_EQ(intrusions(), "") << "once handed over";
-    EXPECT_TRUE(installer_file() == body) << "reading is shared";
-    // The hold is what refused them.
-    release_installer();
-    EXPECT_EQ(intrusions(), "write rename delete ");
-}
-
 TEST_F(DownloadWorker, UrlTooLongForTheInstallerNameFailsLeavingTheFileAlone)
 {
     serve("never fetched");
