@@ -24,6 +24,7 @@ void reset_run_state(RunState& state)
     memset(state.status_text, 0, sizeof state.status_text);
     memset(state.download_url, 0, sizeof state.download_url);
     state.app_instance = nullptr;
+    state.installer_file = nullptr;
 }
 
 void add_received_bytes(std::atomic<int32_t>& received, uint32_t count)

@@ -29,6 +29,11 @@ struct RunState {
     char status_text[STATUS_TEXT_SIZE];
     char download_url[DOWNLOAD_URL_SIZE];
     NativeHandle app_instance;
+    // The installer file, opened by the download worker so that nobody else
+    // can write, rename or delete it, once its content was checked; set
+    // before UM_DONE reports success. The launch takes it, and closes it
+    // after the start.
+    NativeHandle installer_file;
 };
 
 // Sets every field to its value at program start.

@@ -1,10 +1,8 @@
 #include "download_worker.h"
 
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
 #include <mmsystem.h>
-#include <sys/stat.h>
+#include <string.h>
 
 #include "internet_session.h"
 #include "owners.h"
@@ -25,7 +23,8 @@ void post_done(HWND window, int ok)
 struct WorkerContext {
     HWND window;
     HINTERNET request;
-    int file;
+    HANDLE file;
+    HCRYPTHASH written;  // the digest of every byte written
 };
 
 // Reads what has arrived, up to size bytes. A read of a fixed size would
@@ -51,7 +50,12 @@ int read_chunk(void* context, char* buffer, uint32_t size, uint32_t* count)
 
 int64_t write_chunk(void* context, const char* buffer, uint32_t count)
 {
-    return _write(static_cast<WorkerContext*>(context)->file, buffer, count);
+    WorkerContext* worker = static_cast<WorkerContext*>(context);
+    DWORD written = 0;
+    if (!WriteFile(worker->file, buffer, count, &written, nullptr) ||
+        !CryptHashData(worker->written, reinterpret_cast<const BYTE*>(buffer), written, 0))
+        return -1;
+    return written;
 }
 
 void pause_after_read(void*)
@@ -76,30 +80,112 @@ int64_t announced_length(HINTERNET request)
 
 char chunk[CHUNK_SIZE];
 
+// The installer file in the current folder, or null. A link put in its
+// place is opened itself, never followed: nothing is written elsewhere.
+HANDLE open_installer(DWORD access, DWORD share, DWORD disposition)
+{
+    HANDLE file = CreateFileW(INSTALLER_FILE_NAME_W, access, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+const DWORD SHA256_SIZE = 32;
+
+bool start_digest(HCRYPTPROV provider, CryptHash& digest)
+{
+    HCRYPTHASH hash = 0;
+    bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != FALSE;
+    digest.reset(hash);
+    return ok;
+}
+
+bool digest_value(HCRYPTHASH digest, BYTE* value)
+{
+    DWORD size = SHA256_SIZE;
+    return CryptGetHashParam(digest, HP_HASHVAL, value, &size, 0) && size == SHA256_SIZE;
+}
+
+// Reads the file from its start through the handle; true when its digest is
+// the one of what was written.
+bool holds_what_was_written(HANDLE file, HCRYPTPROV provider, HCRYPTHASH written)
+{
+    CryptHash reread;
+    if (!start_digest(provider, reread))
+        return false;
+    DWORD got;
+    do {
+        if (!ReadFile(file, chunk, CHUNK_SIZE, &got, nullptr) ||
+            !CryptHashData(reread.get(), reinterpret_cast<BYTE*>(chunk), got, 0))
+            return false;
+    } while (got != 0);
+    BYTE expected[SHA256_SIZE];
+    BYTE found[SHA256_SIZE];
+    return digest_value(written, expected) && digest_value(reread.get(), found) &&
+           memcmp(expected, found, SHA256_SIZE) == 0;
+}
+
+// Trades the writing handle for one that reads and lets others only read:
+// nobody can write, rename or delete the file from its creation until the
+// launch closes that handle. A handle that denies writing cannot be opened
+// while any handle that writes is open, our own writer included (wine
+// checks it the same way), so a bridge that reads and shares writing, but
+// not deletion, holds the file while the writer closes: a writer that slips
+// in there makes the held open fail, or, if it was quick, the content
+// differ. Either fails the download, and the file, no longer ours, is
+// deleted.
+int hold_installer(KernelHandle& writer, HCRYPTPROV provider, HCRYPTHASH written)
+{
+    KernelHandle bridge(open_installer(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       OPEN_EXISTING));
+    if (!bridge)
+        return 0;
+    writer.reset();
+    KernelHandle held(open_installer(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    bridge.reset();
+    if (!held || !holds_what_was_written(held.get(), provider, written)) {
+        held.reset();
+        DeleteFileW(INSTALLER_FILE_NAME_W);
+        return 0;
+    }
+    run_state.installer_file = held.release();
+    return 1;
+}
+
 // The download itself: the installer file, then the request, then the
-// transfer. Returns 1 when the whole body was written; everything is closed
-// by then.
+// transfer, then the hold on the file. Returns 1 when the whole body was
+// written and is held in run_state.installer_file; everything else is
+// closed by then.
 int download_installer(WorkerContext& context)
 {
     if (!join_installer_url(run_state.download_url, sizeof run_state.download_url,
                             run_state.installer_name))
         return 0;
-    CrtFile file(_open(INSTALLER_FILE_NAME, _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY,
-                       _S_IREAD | _S_IWRITE));
-    if (!file)
+    // The file is made new, so that it has none of the owner or the
+    // permissions of a file someone else left; a file of that name that
+    // cannot be deleted makes the creation fail. Only reading is shared.
+    DeleteFileW(INSTALLER_FILE_NAME_W);
+    KernelHandle file(open_installer(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+    CryptProvider provider;
+    HCRYPTPROV acquired = 0;
+    bool digest_ready = CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES,
+                                             CRYPT_VERIFYCONTEXT) != FALSE;
+    provider.reset(acquired);
+    CryptHash written;
+    if (!file || !digest_ready || !start_digest(provider.get(), written))
         return 0;
     UrlRequest opened;
     if (!open_url(run_state.download_url, opened))
         return 0;
     context.request = opened.request.get();
     context.file = file.get();
+    context.written = written.get();
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
     timeBeginPeriod(1);
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
     int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(context.request));
     timeEndPeriod(1);
-    return ok;
+    return ok && hold_installer(file, provider.get(), written.get());
 }
 
 }  // namespace

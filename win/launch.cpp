@@ -5,6 +5,7 @@
 
 #include "ids.h"
 #include "limits.h"
+#include "owners.h"
 #include "program_constants.h"
 #include "registry_key.h"
 #include "run_state.h"
@@ -14,7 +15,6 @@
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
 #include "cipher.h"
 #include "installer_signer.h"
-#include "owners.h"
 #include "stored_texts.h"
 #endif
 
@@ -47,18 +47,18 @@ bool start_installer(const wchar_t* path)
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
 // Starts the installer only when it is signed by the signer the build
 // names; one that is not is deleted, so that no one starts it by hand. The
-// handle lets no one write or delete the file and is held until the
-// installer has started: the file checked is the file started.
-bool start_signed_installer(const wchar_t* path)
+// check reads the file through the download worker's handle, which lets no
+// one write or delete it until the installer has started: the file checked
+// is the file started.
+bool start_signed_installer(KernelHandle& installer, const wchar_t* path)
 {
-    HANDLE opened = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    KernelHandle file(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
     char signer[SIGNER_NAME_SIZE];
-    if (file && decipher_into(stored_installer_signer, signer, sizeof signer) &&
-        installer_signed_by(file.get(), path, signer))
+    // The worker's last read left the handle at the file's end.
+    if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) == 0 &&
+        decipher_into(stored_installer_signer, signer, sizeof signer) &&
+        installer_signed_by(installer.get(), path, signer))
         return start_installer(path);
-    file.reset();
+    installer.reset();
     DeleteFileW(path);
     return false;
 }
@@ -84,19 +84,26 @@ int rename_folder(void*, const char* from, const char* to)
 
 int launch_installer(HWND dialog)
 {
+    // The download worker's handle, which lets nobody else write, rename or
+    // delete the installer: held through the start, closed on every way out.
+    // Without it the file is not known to be what was downloaded. Windows
+    // and wine both start a file held open for reading only.
+    KernelHandle installer(static_cast<HANDLE>(run_state.installer_file));
+    run_state.installer_file = nullptr;
     show_status(IDS_PREPARING);
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
     wchar_t path[MAX_PATH];
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
-    bool started = installer_path(path) && start_signed_installer(path);
+    bool started = installer && installer_path(path) && start_signed_installer(installer, path);
 #else
-    bool started = installer_path(path) && start_installer(path);
+    bool started = installer && installer_path(path) && start_installer(path);
 #endif
     if (!started) {
         show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }
+    installer.reset();
     retire_previous_installation();
     EndDialog(dialog, 1);
     return 1;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <io.h>
 #include <stdlib.h>
+#include <wincrypt.h>
 #include <wininet.h>
 
 // Traits: the type of the handle, its empty value and close, which closes,
@@ -103,12 +104,36 @@ struct HeapBlockTraits {
     static void close(Handle block) { free(block); }
 };
 
+// A cryptographic provider (CryptAcquireContext).
+struct CryptProviderTraits {
+    typedef HCRYPTPROV Handle;
+    static Handle empty() { return 0; }
+    static void close(Handle provider)
+    {
+        if (provider)
+            CryptReleaseContext(provider, 0);
+    }
+};
+
+// A digest being computed (CryptCreateHash).
+struct CryptHashTraits {
+    typedef HCRYPTHASH Handle;
+    static Handle empty() { return 0; }
+    static void close(Handle hash)
+    {
+        if (hash)
+            CryptDestroyHash(hash);
+    }
+};
+
 typedef Owner<InternetHandleTraits> InternetHandle;
 typedef Owner<KernelHandleTraits> KernelHandle;
 typedef Owner<CrtFileTraits> CrtFile;
 typedef Owner<GdiObjectTraits> GdiObject;
 typedef Owner<MemoryDcTraits> MemoryDc;
 typedef Owner<HeapBlockTraits> HeapBlock;
+typedef Owner<CryptProviderTraits> CryptProvider;
+typedef Owner<CryptHashTraits> CryptHash;
 
 // A window's device context (GetDC), given back to its window.
 class WindowDc {

@@ -34,6 +34,7 @@ class Paths:
         self.polvex = os.path.abspath(args.polvex)
         self.wdrive = os.path.abspath(args.wdrive)
         self.installer = os.path.abspath(args.installer)
+        self.swapper = os.path.abspath(args.swapper) if args.swapper else None
         self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
         trust_root = getattr(args, "trust_root", None)
         self.trust_root = os.path.abspath(trust_root) if trust_root else None

@@ -111,16 +111,16 @@ class Context:
         code = run.exit_code(timeout=30)
         check(code == 0, "exit code %r after OK" % code)
 
-    def expect_success(self, run, installer, seconds=60):
+    def expect_success(self, run, installer, seconds=60, file_name="pinstall.exe"):
         """The run downloads, starts the installer from its scratch folder
-        and ends with 0 within seconds. (The text "Preparing to run
-        installation..." shows only for the moment between the download's end
-        and the start of the installer, too short to read reliably from
-        outside.)"""
+        and ends with 0 within seconds; file_name is what the installer file
+        is called by then. (The text "Preparing to run installation..." shows
+        only for the moment between the download's end and the start of the
+        installer, too short to read reliably from outside.)"""
         code = run.exit_code(timeout=seconds)
         check(code == 0, "exit code %r" % code)
-        check(filecmp.cmp(run.file("pinstall.exe"), installer, shallow=False),
-              "pinstall.exe differs from the served installer")
+        check(filecmp.cmp(run.file(file_name), installer, shallow=False),
+              file_name + " differs from the served installer")
         marker = run.file("installer-ran.txt")
         for _ in range(100):
             if os.path.exists(marker):
@@ -877,6 +877,85 @@ def scenario_fault_read_only(ctx):
         check(not any(p.endswith(".exe") for p in ctx.asked()), "the installer was asked for")
 
 
+# The pace of the program that tries to replace the installer: a watcher's
+# realistic one, a few hundred tries in a download of a few seconds.
+SWAP_INTERVAL_MS = 20
+
+
+def swap_attempts(log):
+    """The swapper's attempts: (milliseconds, kind, got it, error, size,
+    whether the installer had started right after)."""
+    with open(log) as f:
+        return [(int(ms), kind, result == "ok", int(error), int(size), started == "1")
+                for ms, kind, result, error, size, started
+                in (line.split() for line in f if line.strip())]
+
+
+def scenario_no_swap(ctx):
+    # Another program in the download folder keeps trying to write, rename
+    # or delete pinstall.exe, and puts its own program there when it can,
+    # until the installer has started.
+    if not ctx.paths.swapper:
+        raise Failure("no swapper program given (--swapper)")
+    d = ctx.driver
+    big = os.path.join(ctx.root, "big-installer.exe")
+    program = demo_installer(ctx)
+    with open(big, "wb") as f:  # the demo installer, padded to 1 MiB
+        f.write(program + b"\0" * (1024 * 1024 - len(program)))
+    site = ctx.build_site(installer=big)
+    ctx.serve(site, rate_limited="200k")
+    scratch = os.path.join(ctx.root, "run")
+    os.makedirs(scratch)
+    stop = os.path.join(ctx.root, "stop-swapping")
+    log = os.path.join(ctx.root, "swapper.log")
+    with open(log, "w") as out:
+        swapper = subprocess.Popen(
+            [h.wine_loader(ctx.paths.swapper), ctx.paths.swapper, "pinstall.exe",
+             "Z:" + stop.replace("/", "\\"), str(SWAP_INTERVAL_MS)],
+            cwd=scratch, env=h.wine_env(ctx.paths), stdout=out, stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(300):
+            if os.path.getsize(log) > 0:
+                break
+            time.sleep(0.1)
+        check(os.path.getsize(log) > 0, "the swapper did not start")
+        run = ctx.start(scratch=scratch)
+        ctx.choose()
+        # Until the program ends, or shows an error and waits for OK.
+        deadline = time.time() + 120
+        while run.running() and time.time() < deadline:
+            if d.text(h.WINDOW, h.IDC_STATUS) in (h.TEXT_NETWORK, h.TEXT_LAUNCH):
+                break
+            time.sleep(0.5)
+    finally:
+        open(stop, "w").close()
+        swapper.wait(timeout=60)
+    attempts = swap_attempts(log)
+    before = [a for a in attempts if not a[5]]
+    held = [a for a in before if a[4] >= 0 and not a[2]]
+    got = [a for a in before if a[2]]
+    print("the swapper tried %d times before the installer started, %d of them refused on "
+          "an existing pinstall.exe, %d got it; %d tries after" % (
+              len(before), len(held), len(got), len(attempts) - len(before)))
+    check(len(held) >= 50, "too few tries while the file was there: %d" % len(held))
+    check(not os.path.exists(run.file("intruder-ran.txt")), "the swapped-in program ran")
+    if got:
+        # A writer can open the file only between the close of the
+        # program's writer and its hold, when the file has its full size;
+        # the program then fails the download rather than start it.
+        check(all(a[1] == "write" and a[4] == os.path.getsize(big) for a in got),
+              "the swapper got the file during the download: %r" % got)
+        print("the swapper opened the file in the instant between the writer and the hold")
+        ctx.expect_error(run, h.TEXT_NETWORK)
+        return
+    # Once it runs, the installer's file may be renamed, as on Windows (its
+    # image denies writing and deletion only): that is past the hold, and
+    # the served installer is then found under the new name.
+    print("after the start the swapper got: %r" % sorted({a[1] for a in attempts if a[2]}))
+    renamed = os.path.exists(run.file("pinstall.exe.moved"))
+    ctx.expect_success(run, big, file_name="pinstall.exe.moved" if renamed else "pinstall.exe")
+
+
 SCENARIOS = {
     "whole_run": scenario_whole_run,
     "regular_package": scenario_regular_package,
@@ -906,6 +985,7 @@ SCENARIOS = {
     "folders_outside_code_page": scenario_folders_outside_code_page,
     "installer_signer": scenario_installer_signer,
     "https": scenario_https,
+    "no_swap": scenario_no_swap,
 }
 
 
@@ -918,6 +998,7 @@ def main():
     parser.add_argument("--polvex", required=True)
     parser.add_argument("--wdrive", required=True)
     parser.add_argument("--installer", required=True)
+    parser.add_argument("--swapper")
     parser.add_argument("--version-dll")
     parser.add_argument("--trust-root", help="the helper that trusts a test root in the prefix")
     parser.add_argument("--dlmtool", required=True)

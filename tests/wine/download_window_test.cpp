@@ -243,6 +243,20 @@ TEST_F(DownloadWindow, SuccessWithoutInstallerFileShowsTheLaunchError)
     EXPECT_TRUE(IsWindowVisible(dialog));
 }
 
+TEST_F(DownloadWindow, InstallerNotHeldByTheDownloadIsNotStarted)
+{
+    // A pinstall.exe that is there but was not handed over by the download
+    // worker may be anyone's: the hand-off refuses it.
+    ASSERT_TRUE(CopyFileA((exe_folder() + "installer_probe.exe").c_str(),
+                          (scratch / INSTALLER_FILE_NAME).c_str(), FALSE));
+    ASSERT_EQ(run_state.installer_file, nullptr);
+    record_status_texts();
+    EXPECT_EQ(download_window_proc(dialog, UM_DONE, 1, 0), 1);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[1], TEXT_LAUNCH);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+}
+
 TEST_F(DownloadWindow, OkEndsTheDialog)
 {
     SendMessageA(dialog, UM_DONE, 0, 0);
@@ -344,6 +358,11 @@ TEST_F(DownloadWindowLaunchProcess, InstallerStartsPreviousFolderMovesAsideWindo
 {
     ASSERT_TRUE(CopyFileA((exe_folder() + "installer_probe.exe").c_str(),
                           (scratch / INSTALLER_FILE_NAME).c_str(), FALSE));
+    // Held as the download worker hands it over: read, share reading only.
+    HANDLE held = CreateFileA(INSTALLER_FILE_NAME, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    run_state.installer_file = held;
     std::string app = scratch / "App";
     ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));
     std::string command = "\"" + app + "\\uninst.exe\" /S";
@@ -365,6 +384,18 @@ TEST_F(DownloadWindowLaunchProcess, InstallerStartsPreviousFolderMovesAsideWindo
     std::string line;
     ASSERT_TRUE(read_file(ran, &line));
     EXPECT_NE(line.find(INSTALLER_FILE_NAME), std::string::npos) << line;
+    EXPECT_EQ(run_state.installer_file, nullptr);
+    // The hold ends with the start: once the installer has ended the file
+    // opens for writing again.
+    HANDLE writer = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 100 && writer == INVALID_HANDLE_VALUE; ++i) {
+        Sleep(50);
+        writer = CreateFileA(INSTALLER_FILE_NAME, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    }
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "the installer is still held";
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
     Sleep(200);  // let it close the file before the folder goes
 }
 

@@ -150,12 +150,25 @@ protected:
     }
 
     // Starts the worker as the preparation does and waits for its end.
+    // Only a success hands over a handle on the file; it is closed here, as
+    // the launch would, so that the next case can make the file anew.
     void run_worker(Receiver& target)
     {
         ASSERT_NE(_beginthread(download_worker, 0, target.window()),
                   static_cast<uintptr_t>(-1));
         ASSERT_TRUE(target.wait_for_done(DONE_TIMEOUT_MS)) << "no UM_DONE";
+        EXPECT_EQ(run_state.installer_file != nullptr, target.done_flag() == 1);
+        release_installer();
     }
+
+    void release_installer()
+    {
+        if (run_state.installer_file)
+            CloseHandle(static_cast<HANDLE>(run_state.installer_file));
+        run_state.installer_file = nullptr;
+    }
+
+    void TearDown() override { release_installer(); }
     void run_worker() { run_worker(receiver); }
 
     // The same from a fresh run state, for another case of a table.
@@ -342,6 +355,24 @@ TEST_F(DownloadWorker, FolderInThePlaceOfTheInstallerFailsBeforeAnyRequest)
     ASSERT_EQ(receiver.reports().size(), 1u);
     EXPECT_EQ(receiver.done_flag(), 0);
     EXPECT_TRUE(is_folder(INSTALLER_FILE_NAME));
+    EXPECT_TRUE(server.log(prefix).empty());
+}
+
+TEST_F(DownloadWorker, InstallerThatCannotBeDeletedIsNotWrittenInto)
+{
+    // Someone holds the old file open, sharing writing but not deletion:
+    // the file is never reused, so the download fails.
+    serve("never fetched");
+    ASSERT_TRUE(write_file(INSTALLER_FILE_NAME, "an older installer"));
+    HANDLE other = CreateFileA(INSTALLER_FILE_NAME, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    run_worker();
+    CloseHandle(other);
+    ASSERT_EQ(receiver.reports().size(), 1u);
+    EXPECT_EQ(receiver.done_flag(), 0);
+    EXPECT_EQ(installer_file(), "an older installer");
     EXPECT_TRUE(server.log(prefix).empty());
 }
 
