@@ -495,6 +495,7 @@ def scenario_proxy(ctx):
 
 SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
+HOP = SITE + "dlm/hop.txt"
 ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
 SMALL_INSTALLER = b"MZ" + b"\0" * 998
 
@@ -562,8 +563,15 @@ def scenario_hostile_reply_fields(ctx):
         # Flags outside the 32-bit range are malformed.
         ("iFlag 99999999999", "iFlag=99999999999|sDlurl=" + DIRECTORY),
         ("iFlag -2147483649", "iFlag=-2147483649|sDlurl=" + DIRECTORY),
+        # URLs the program takes as absent, though the page they name would
+        # answer: a header line smuggled into the request, another scheme.
+        ("header line in sUrl", "iFlag=1|sUrl=" + HOP + "\nX-Injected: yes"),
+        ("space in sUrl", "iFlag=1|sUrl=" + HOP + " HTTP/1.0"),
+        ("ftp sUrl", "iFlag=1|sUrl=ftp" + HOP[4:]),
+        ("file sDlurl", "iFlag=0|sDlurl=file:///C:/windows/"),
     ]
     with hostile_server(ctx, "iFlag=1") as server:
+        server.set("/dlm/hop.txt", enciphered(ctx, ANSWER))
         for what, reply in cases:
             server.set("/dlm/primary.txt", enciphered(ctx, reply))
             try:
@@ -572,6 +580,42 @@ def scenario_hostile_reply_fields(ctx):
                 raise Failure("%s: %s" % (what, e))
             check(not os.path.exists(run.file("pinstall.exe")), what + ": an installer was fetched")
             check_wrote_at_most_installer(run)
+        check("/dlm/hop.txt" not in served_paths(), "a URL the program must not use was asked")
+
+
+def scenario_hostile_bodies(ctx):
+    # Without a Content-Length only the manifest's size says where the
+    # installer ends: short and long bodies fail, and nothing past the size
+    # is written. With one, the length rules, whatever the manifest says.
+    program = demo_installer(ctx)
+    size = len(program)
+    cases = [
+        # what, mode, body, bytes written on failure (None: success)
+        ("no length, short", "nolength", program[:size // 2], size // 2),
+        ("no length, exact", "nolength", program, None),
+        ("no length, long", "nolength", program + b"X" * (4 << 20), size),
+        ("length beyond the manifest", "full", program + b"\0" * 5000, None),
+    ]
+    served = os.path.join(ctx.root, "served.exe")
+    with hostile_server(ctx, manifest=b"%d\nHostile bodies\n" % size) as server:
+        for what, mode, body, written in cases:
+            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode)
+            try:
+                if written is None:
+                    with open(served, "wb") as f:
+                        f.write(body)
+                    run = ctx.start()
+                    ctx.choose()
+                    ctx.expect_success(run, served)
+                    continue
+                run = run_to_error(ctx, h.TEXT_NETWORK)
+                with open(run.file("pinstall.exe"), "rb") as f:
+                    stored = f.read()
+                check(stored == body[:written], "pinstall.exe holds %d bytes, not the first %d"
+                      % (len(stored), written))
+                check_wrote_at_most_installer(run)
+            except Failure as e:
+                raise Failure("%s: %s" % (what, e))
 
 
 def scenario_hostile_manifest_size(ctx):
@@ -732,6 +776,7 @@ SCENARIOS = {
     "proxy": scenario_proxy,
     "hostile_long_replies": scenario_hostile_long_replies,
     "hostile_reply_fields": scenario_hostile_reply_fields,
+    "hostile_bodies": scenario_hostile_bodies,
     "hostile_manifest_size": scenario_hostile_manifest_size,
     "hostile_stalled_body": scenario_hostile_stalled_body,
     "hostile_empty_installer": scenario_hostile_empty_installer,
