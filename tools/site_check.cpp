@@ -202,7 +202,8 @@ std::string ignored_url(const std::string& reply, const char* name)
     const char* value = find_field(reply.c_str(), name);
     if (!value || is_url_value(value))
         return std::string();
-    return " (its " + std::string(name) + " '" + printable(std::string(value, strcspn(value, "|"))) +
+    // Raw: the report escapes the whole line as it prints it.
+    return " (its " + std::string(name) + " '" + std::string(value, strcspn(value, "|")) +
            "' is not an http or https URL free of spaces and control characters: the program "
            "takes it as absent)";
 }
