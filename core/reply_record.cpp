@@ -86,8 +86,8 @@ int get_string_field(const char* reply, const char* name, char* dest, size_t des
 
 int is_url_value(const char* value)
 {
-    // Schemes are case-insensitive, and the platform's client takes
-    // "HTTP://" as it takes "http://".
+    // Schemes are case-insensitive: "HTTP://" is as good as "http://", and
+    // the platform's client asks both.
     if (!starts_with_ignoring_case(value, "http:") && !starts_with_ignoring_case(value, "https:"))
         return 0;
     for (const char* p = value; *p && *p != '|'; ++p) {

@@ -581,6 +581,18 @@ def scenario_hostile_reply_fields(ctx):
             check(not os.path.exists(run.file("pinstall.exe")), what + ": an installer was fetched")
             check_wrote_at_most_installer(run)
         check("/dlm/hop.txt" not in served_paths(), "a URL the program must not use was asked")
+        # A scheme in capitals is still http: the chain goes on to the
+        # installer, and the run ends.
+        server.set("/dlm/primary.txt", enciphered(ctx, "iFlag=1|sUrl=HTTP" + HOP[4:]))
+        run = ctx.start()
+        ctx.choose()
+        code = run.exit_code(timeout=60)
+        check(code == 0, "HTTP://: exit code %r" % code)
+        with open(run.file("pinstall.exe"), "rb") as f:
+            check(f.read() == SMALL_INSTALLER, "HTTP://: pinstall.exe is not the installer")
+        asked = served_paths()
+        check("/dlm/hop.txt" in asked and "/dl/p_Vandel_sys_ENG.exe" in asked,
+              "HTTP:// was not followed: asked %r" % asked)
 
 
 def scenario_hostile_bodies(ctx):
