@@ -525,6 +525,16 @@ def run_to_error(ctx, text, scratch=None, seconds=60, shot=None):
     return run
 
 
+def run_to_small_installer(ctx):
+    """A run that stores SMALL_INSTALLER as the installer and ends with 0."""
+    run = ctx.start()
+    ctx.choose()
+    code = run.exit_code(timeout=60)
+    check(code == 0, "exit code %r" % code)
+    with open(run.file("pinstall.exe"), "rb") as f:
+        check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+
+
 def check_wrote_at_most_installer(run):
     extra = set(os.listdir(run.scratch)) - {"bin", "pinstall.exe"}
     check(not extra, "wrote %r" % sorted(extra))
@@ -541,12 +551,7 @@ def scenario_hostile_long_replies(ctx):
     # 30000 bytes with the fields at the front: read as its first 22000.
     record = "iFlag=0|sDlurl=%s|pad=" % DIRECTORY
     with hostile_server(ctx, record + "y" * (30000 - len(record))) as server:
-        run = ctx.start()
-        ctx.choose()
-        code = run.exit_code(timeout=60)
-        check(code == 0, "exit code %r" % code)
-        with open(run.file("pinstall.exe"), "rb") as f:
-            check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+        run_to_small_installer(ctx)
         # 30000 bytes with the fields past the first 22000: no answer.
         pad = "pad=" + "y" * 22100 + "|"
         server.set("/dlm/primary.txt", enciphered(ctx, pad + ANSWER))
@@ -584,12 +589,7 @@ def scenario_hostile_reply_fields(ctx):
         # A scheme in capitals is still http: the chain goes on to the
         # installer, and the run ends.
         server.set("/dlm/primary.txt", enciphered(ctx, "iFlag=1|sUrl=HTTP" + HOP[4:]))
-        run = ctx.start()
-        ctx.choose()
-        code = run.exit_code(timeout=60)
-        check(code == 0, "HTTP://: exit code %r" % code)
-        with open(run.file("pinstall.exe"), "rb") as f:
-            check(f.read() == SMALL_INSTALLER, "HTTP://: pinstall.exe is not the installer")
+        run_to_small_installer(ctx)
         asked = served_paths()
         check("/dlm/hop.txt" in asked and "/dl/p_Vandel_sys_ENG.exe" in asked,
               "HTTP:// was not followed: asked %r" % asked)
