@@ -83,3 +83,27 @@ int get_string_field(const char* reply, const char* name, char* dest, size_t des
     *out = '\0';
     return 1;
 }
+
+int is_url_value(const char* value)
+{
+    // Schemes are case-insensitive: "HTTP://" is as good as "http://", and
+    // the platform's client asks both.
+    if (!starts_with_ignoring_case(value, "http:") && !starts_with_ignoring_case(value, "https:"))
+        return 0;
+    for (const char* p = value; *p && *p != '|'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c <= ' ' || c == 0x7F)
+            return 0;
+    }
+    return 1;
+}
+
+int get_url_field(const char* reply, const char* name, char* dest, size_t dest_size)
+{
+    if (!reply)
+        return 0;
+    const char* value = find_field(reply, name);
+    if (!value || !is_url_value(value))
+        return 0;
+    return get_string_field(reply, name, dest, dest_size);
+}

@@ -23,3 +23,13 @@ size_t expanded_value_size(const char* value);
 // missing, or when the expanded copy and its terminator would not fit
 // dest_size (dest is then untouched). A null reply answers 0.
 int get_string_field(const char* reply, const char* name, char* dest, size_t dest_size);
+
+// Whether the value starting at value (up to the next '|' or the end) is a
+// URL the program may ask: its scheme is http or https, in any case, and it
+// holds no control character or space, which could end the request line and
+// start a header of the server's choosing.
+int is_url_value(const char* value);
+
+// As get_string_field, for a URL field (sUrl, sDlurl): a value that is not a
+// URL the program may ask counts as a missing field.
+int get_url_field(const char* reply, const char* name, char* dest, size_t dest_size);

@@ -10,11 +10,12 @@
 namespace {
 
 // Whether the reply names a download directory that fits the URL buffer;
-// one that does not fit counts as absent, as it does for sUrl.
+// one that does not fit, or is no URL to ask, counts as absent, as it does
+// for sUrl.
 bool has_download_dir(const char* reply)
 {
     const char* value = find_field(reply, "sDlurl");
-    return value && expanded_value_size(value) <= URL_BUFFER_SIZE;
+    return value && is_url_value(value) && expanded_value_size(value) <= URL_BUFFER_SIZE;
 }
 
 // Follows one chain from the URL in url. Returns the last verdict: 0 when
@@ -27,8 +28,9 @@ int32_t run_chain(char* url, char* reply, const PageFetcher& fetcher)
         decipher_reply(reply);
         if (!get_int_field(reply, "iFlag", &verdict))
             return verdict;
-        // A missing sUrl, or one too long for the buffer, leaves url as it was.
-        if (!get_string_field(reply, "sUrl", url, URL_BUFFER_SIZE))
+        // A missing sUrl, one too long for the buffer or no URL to ask leaves
+        // url as it was.
+        if (!get_url_field(reply, "sUrl", url, URL_BUFFER_SIZE))
             return verdict;
         if (verdict == 0 && has_download_dir(reply))
             return verdict;
@@ -63,5 +65,5 @@ int resolve_download_site(char** url_buffer, char** reply_buffer, const char* bo
     }
     if (verdict != 0)
         return 0;
-    return get_string_field(reply, "sDlurl", url, URL_BUFFER_SIZE);
+    return get_url_field(reply, "sDlurl", url, URL_BUFFER_SIZE);
 }

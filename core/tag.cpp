@@ -11,20 +11,6 @@ namespace {
 
 const int MARKER_SIZE = 4;
 
-char lower_ascii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool starts_with_ignoring_case(const char* text, const char* prefix)
-{
-    for (; *prefix; ++text, ++prefix) {
-        if (lower_ascii(*text) != lower_ascii(*prefix))
-            return false;
-    }
-    return true;
-}
-
 // Seeks to offset from the end (the position must be past the start) and
 // reads exactly size bytes.
 bool read_field(const TagFileOps& ops, int fd, int offset, char* field, int size)
@@ -79,9 +65,13 @@ int tag_from_file_name(const char* path, char* tag, size_t tag_size)
         ++name;
     if (!starts_with_ignoring_case(name, TAG_NAME_PREFIX))
         return 1;
+    // The tag ends at the first byte that a stamped tag cannot hold: the
+    // dot of ".exe", or the " (1)" a browser adds to a second copy.
     const char* rest = name + strlen(TAG_NAME_PREFIX);
-    const char* dot = strchr(rest, '.');
-    copy_text_cut(tag, tag_size, rest, dot ? static_cast<size_t>(dot - rest) : strlen(rest));
+    const char* end = rest;
+    while (is_ascii_alnum(*end) || *end == '_' || *end == '-')
+        ++end;
+    copy_text_cut(tag, tag_size, rest, static_cast<size_t>(end - rest));
     return 1;
 }
 

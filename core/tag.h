@@ -28,9 +28,10 @@ struct TagFileOps {
 // has no valid trailer (tag then empty).
 int read_tag_trailer(const char* path, const TagFileOps& ops, char* tag, size_t tag_size);
 
-// The tag carried by the file name of path. Returns 0 when the path ends
-// with a backslash (no name); 1 otherwise, with an empty tag when the name
-// does not begin with the prefix.
+// The tag carried by the file name of path: what follows the prefix, up to
+// the first byte that is not an ASCII letter, digit, '_' or '-'. Returns 0
+// when the path ends with a backslash (no name); 1 otherwise, with an empty
+// tag when the name does not begin with the prefix.
 int tag_from_file_name(const char* path, char* tag, size_t tag_size);
 
 // Trailer first, then the file name. An empty path gives 0.

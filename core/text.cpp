@@ -49,6 +49,20 @@ int is_ascii_alnum(char c)
     return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+static char lower_ascii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+int starts_with_ignoring_case(const char* text, const char* prefix)
+{
+    for (; *prefix; ++text, ++prefix) {
+        if (lower_ascii(*text) != lower_ascii(*prefix))
+            return 0;
+    }
+    return 1;
+}
+
 int read_decimal_int32(const char* text, int32_t* value)
 {
     const char* p = text;

@@ -23,3 +23,6 @@ int read_decimal_int32(const char* text, int32_t* value);
 
 int is_ascii_digit(char c);
 int is_ascii_alnum(char c);
+
+// Whether text begins with prefix, ASCII letters compared without case.
+int starts_with_ignoring_case(const char* text, const char* prefix);

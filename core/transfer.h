@@ -22,9 +22,11 @@ const int64_t LENGTH_UNKNOWN = -1;
 
 // Runs the loop over a chunk buffer of CHUNK_SIZE bytes. announced_length is
 // the length the server announced, or LENGTH_UNKNOWN: a body that ends
-// before it is a failure. Returns the success flag (1 or 0).
+// before it is a failure. Without it the manifest's size (or LENGTH_UNKNOWN)
+// takes its place, and also bounds the body: a byte past that size fails
+// the transfer and is never written. Returns the success flag (1 or 0).
 int run_transfer(const TransferIo& io, char* chunk, std::atomic<int32_t>& received,
-                 int64_t announced_length);
+                 int64_t announced_length, int64_t manifest_size);
 
 // Appends the installer name to the download directory URL. Returns 0,
 // leaving the URL as it was, when the full URL would not fit.

@@ -215,12 +215,26 @@ std::string loop_of(const std::vector<FetchRecord>& fetches)
     return std::string();
 }
 
+// Why the reply's URL field does not count, when it has one the program
+// takes as absent; empty otherwise.
+std::string ignored_url(const std::string& reply, const char* name)
+{
+    const char* value = find_field(reply.c_str(), name);
+    if (!value || is_url_value(value))
+        return std::string();
+    // Raw: the report escapes the whole line as it prints it.
+    return " (its " + std::string(name) + " '" + std::string(value, strcspn(value, "|")) +
+           "' is not an http or https URL free of spaces and control characters: the program "
+           "takes it as absent)";
+}
+
 // Why a chain that reached no directory ended, from its last reply.
 std::string why_chain_ended(const std::vector<FetchRecord>& fetches)
 {
     const FetchRecord& last = fetches.back();
     std::string reply = decipher(last.reply);
-    if (fetches.size() > static_cast<size_t>(MAX_REDIRECTIONS) && find_field(reply.c_str(), "sUrl")) {
+    if (fetches.size() > static_cast<size_t>(MAX_REDIRECTIONS) &&
+        get_url_field(reply.c_str(), "sUrl", nullptr, 0)) {
         std::string loop = loop_of(fetches);
         if (!loop.empty())
             return "redirect loop: " + loop;
@@ -233,8 +247,10 @@ std::string why_chain_ended(const std::vector<FetchRecord>& fetches)
     if (!get_int_field(reply.c_str(), "iFlag", &flag))
         return last.url + " is not a reply record (HTTP " + std::to_string(last.status) + ")";
     if (flag == 0)
-        return last.url + " has iFlag=0 but no sDlurl the program can use";
-    return last.url + " has iFlag=" + std::to_string(flag) + " but no sUrl the program can use";
+        return last.url + " has iFlag=0 but no sDlurl the program can use" +
+               ignored_url(reply, "sDlurl") + ignored_url(reply, "sUrl");
+    return last.url + " has iFlag=" + std::to_string(flag) + " but no sUrl the program can use" +
+           ignored_url(reply, "sUrl");
 }
 
 // The chain from one bootstrap URL alone.

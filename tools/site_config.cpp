@@ -7,6 +7,7 @@
 
 #include "encipher.h"
 #include "limits.h"
+#include "reply_record.h"
 #include "tag.h"
 #include "manifest_command.h"
 #include "pe_signature.h"
@@ -149,11 +150,20 @@ bool is_unrepresentable(const std::string& value)
 
 const char UNREPRESENTABLE[] = "holds '|' or a control character";
 
+// The program takes any other URL in a reply as absent.
+bool is_not_program_url(const std::string& value)
+{
+    return !is_url_value(value.c_str());
+}
+
+const char NOT_PROGRAM_URL[] = "is not an http or https URL, the only kind the program asks";
+
 // Each list in the order of its messages' priority.
 const std::vector<ValueRule> BASE_RULES = {
     {lacks_scheme, "is not an absolute URL (scheme://host/...)"},
     {lacks_final_slash, "must end with '/'"},
     {is_unrepresentable, UNREPRESENTABLE},
+    {is_not_program_url, NOT_PROGRAM_URL},
 };
 const std::vector<ValueRule> DIRECTORY_RULES = {
     {lacks_final_slash, "must end with '/'"},
@@ -531,6 +541,8 @@ void ConfigReader::check_redirect(const ReplyPage& page)
     std::string url = redirect_url(config_, page);
     if (!is_representable_url(url))
         fail("redirect URL '" + url + "' " + UNREPRESENTABLE, page.line);
+    if (is_not_program_url(url))
+        fail("redirect URL '" + url + "' " + NOT_PROGRAM_URL, page.line);
     if (url.size() >= URL_BUFFER_SIZE)
         fail("redirect URL has " + std::to_string(url.size()) +
                  " characters; the program holds at most " + std::to_string(URL_BUFFER_SIZE - 1),

@@ -183,7 +183,8 @@ int download_installer(WorkerContext& context)
     // unless the timer resolution is raised for the transfer.
     timeBeginPeriod(1);
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
-    int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(context.request));
+    int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(context.request),
+                          run_state.total_bytes);
     timeEndPeriod(1);
     return ok && hold_installer(file, provider.get(), written.get());
 }

@@ -657,6 +657,7 @@ def scenario_https(ctx):
 
 SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
+HOP = SITE + "dlm/hop.txt"
 ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
 SMALL_INSTALLER = b"MZ" + b"\0" * 998
 
@@ -686,6 +687,16 @@ def run_to_error(ctx, text, scratch=None, seconds=60, shot=None):
     return run
 
 
+def run_to_small_installer(ctx):
+    """A run that stores SMALL_INSTALLER as the installer and ends with 0."""
+    run = ctx.start()
+    ctx.choose()
+    code = run.exit_code(timeout=60)
+    check(code == 0, "exit code %r" % code)
+    with open(run.file("pinstall.exe"), "rb") as f:
+        check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+
+
 def check_wrote_at_most_installer(run):
     extra = set(os.listdir(run.scratch)) - {"bin", "pinstall.exe"}
     check(not extra, "wrote %r" % sorted(extra))
@@ -702,12 +713,7 @@ def scenario_hostile_long_replies(ctx):
     # 30000 bytes with the fields at the front: read as its first 22000.
     record = "iFlag=0|sDlurl=%s|pad=" % DIRECTORY
     with hostile_server(ctx, record + "y" * (30000 - len(record))) as server:
-        run = ctx.start()
-        ctx.choose()
-        code = run.exit_code(timeout=60)
-        check(code == 0, "exit code %r" % code)
-        with open(run.file("pinstall.exe"), "rb") as f:
-            check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+        run_to_small_installer(ctx)
         # 30000 bytes with the fields past the first 22000: no answer.
         pad = "pad=" + "y" * 22100 + "|"
         server.set("/dlm/primary.txt", enciphered(ctx, pad + ANSWER))
@@ -724,8 +730,15 @@ def scenario_hostile_reply_fields(ctx):
         # Flags outside the 32-bit range are malformed.
         ("iFlag 99999999999", "iFlag=99999999999|sDlurl=" + DIRECTORY),
         ("iFlag -2147483649", "iFlag=-2147483649|sDlurl=" + DIRECTORY),
+        # URLs the program takes as absent, though the page they name would
+        # answer: a header line smuggled into the request, another scheme.
+        ("header line in sUrl", "iFlag=1|sUrl=" + HOP + "\nX-Injected: yes"),
+        ("space in sUrl", "iFlag=1|sUrl=" + HOP + " HTTP/1.0"),
+        ("ftp sUrl", "iFlag=1|sUrl=ftp" + HOP[4:]),
+        ("file sDlurl", "iFlag=0|sDlurl=file:///C:/windows/"),
     ]
     with hostile_server(ctx, "iFlag=1") as server:
+        server.set("/dlm/hop.txt", enciphered(ctx, ANSWER))
         for what, reply in cases:
             server.set("/dlm/primary.txt", enciphered(ctx, reply))
             try:
@@ -734,6 +747,49 @@ def scenario_hostile_reply_fields(ctx):
                 raise Failure("%s: %s" % (what, e))
             check(not os.path.exists(run.file("pinstall.exe")), what + ": an installer was fetched")
             check_wrote_at_most_installer(run)
+        check("/dlm/hop.txt" not in served_paths(), "a URL the program must not use was asked")
+        # A scheme in capitals is still http: the chain goes on to the
+        # installer, and the run ends.
+        server.set("/dlm/primary.txt", enciphered(ctx, "iFlag=1|sUrl=HTTP" + HOP[4:]))
+        run_to_small_installer(ctx)
+        asked = served_paths()
+        check("/dlm/hop.txt" in asked and "/dl/p_Vandel_sys_ENG.exe" in asked,
+              "HTTP:// was not followed: asked %r" % asked)
+
+
+def scenario_hostile_bodies(ctx):
+    # Without a Content-Length only the manifest's size says where the
+    # installer ends: short and long bodies fail, and nothing past the size
+    # is written. With one, the length rules, whatever the manifest says.
+    program = demo_installer(ctx)
+    size = len(program)
+    cases = [
+        # what, mode, body, bytes written on failure (None: success)
+        ("no length, short", "nolength", program[:size // 2], size // 2),
+        ("no length, exact", "nolength", program, None),
+        ("no length, long", "nolength", program + b"X" * (4 << 20), size),
+        ("length beyond the manifest", "full", program + b"\0" * 5000, None),
+    ]
+    served = os.path.join(ctx.root, "served.exe")
+    with hostile_server(ctx, manifest=b"%d\nHostile bodies\n" % size) as server:
+        for what, mode, body, written in cases:
+            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode)
+            try:
+                if written is None:
+                    with open(served, "wb") as f:
+                        f.write(body)
+                    run = ctx.start()
+                    ctx.choose()
+                    ctx.expect_success(run, served)
+                    continue
+                run = run_to_error(ctx, h.TEXT_NETWORK)
+                with open(run.file("pinstall.exe"), "rb") as f:
+                    stored = f.read()
+                check(stored == body[:written], "pinstall.exe holds %d bytes, not the first %d"
+                      % (len(stored), written))
+                check_wrote_at_most_installer(run)
+            except Failure as e:
+                raise Failure("%s: %s" % (what, e))
 
 
 def scenario_hostile_manifest_size(ctx):
@@ -973,6 +1029,7 @@ SCENARIOS = {
     "proxy": scenario_proxy,
     "hostile_long_replies": scenario_hostile_long_replies,
     "hostile_reply_fields": scenario_hostile_reply_fields,
+    "hostile_bodies": scenario_hostile_bodies,
     "hostile_manifest_size": scenario_hostile_manifest_size,
     "hostile_stalled_body": scenario_hostile_stalled_body,
     "hostile_empty_installer": scenario_hostile_empty_installer,

@@ -3,7 +3,7 @@
 // Input: a field name, a NUL byte, then the reply text (up to its next NUL).
 // Without a NUL the whole input is the reply. The fuzzed name and the three
 // names of the site protocol are each looked up with find_field,
-// get_int_field and get_string_field; the string field is copied into
+// get_int_field, get_string_field and get_url_field; the string field is copied into
 // destinations of every size around the one it needs and into one the size
 // of the URL buffer.
 #include <stdint.h>
@@ -75,6 +75,15 @@ void check_name(const char* reply, const std::string& plain, const std::string& 
     std::vector<size_t> sizes = {0, 1, 2, 3, needed - 1, needed, needed + 1, URL_BUFFER_SIZE};
     for (size_t size : sizes)
         check_string_copy(reply, plain, name.c_str(), found, expected, size);
+
+    // get_url_field: a string field that is a URL to ask, or nothing.
+    std::string url;
+    bool is_url = reference::url_field(plain, name, &url);
+    FUZZ_CHECK(get_url_field(reply, name.c_str(), nullptr, 0) == (is_url ? 1 : 0));
+    std::vector<char> dest(URL_BUFFER_SIZE, 'u');
+    FUZZ_CHECK(get_url_field(reply, name.c_str(), dest.data(), dest.size()) == (is_url ? 1 : 0));
+    FUZZ_CHECK(is_url ? url == dest.data() : dest[0] == 'u');
+    FUZZ_CHECK(memcmp(reply, plain.c_str(), plain.size() + 1) == 0);
 }
 
 }  // namespace

@@ -137,4 +137,30 @@ inline bool string_field(const std::string& text, const std::string& name, std::
     return true;
 }
 
+// A URL field's value, when it is a URL the program asks: the text before
+// its first ':' spells http or https, letters in either case, and every
+// byte is a printable ASCII character other than the space, or lies beyond
+// ASCII. Any other value counts as no field at all.
+inline bool url_field(const std::string& text, const std::string& name, std::string* value)
+{
+    std::string raw;
+    if (!raw_field(text, name, &raw))
+        return false;
+    size_t colon = raw.find(':');
+    if (colon == std::string::npos)
+        return false;
+    std::string scheme;
+    for (char c : raw.substr(0, colon))
+        scheme += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+    if (scheme != "http" && scheme != "https")
+        return false;
+    for (char c : raw) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x80 && (byte <= ' ' || byte == 0x7F))
+            return false;
+    }
+    *value = raw;
+    return true;
+}
+
 }  // namespace reference

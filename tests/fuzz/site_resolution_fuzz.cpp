@@ -109,8 +109,8 @@ struct Outcome {
 // What one reply leads to, by the resolution's table of outcomes. A reply
 // without a well-formed iFlag ends the chain without an answer whatever
 // else it holds; otherwise the row of iFlag being 0 or not, sUrl and sDlurl
-// being present decides. A value whose copy (each LF as CR LF, with the
-// terminator) does not fit the URL buffer counts as absent.
+// being present decides. A URL value that is no URL to ask (the reference's
+// url_field), or that does not fit the URL buffer, counts as absent.
 enum class Step { NO_ANSWER, ASK_NEXT, DIRECTORY, FAIL_AT_ONCE };
 enum class Has { NO, YES, ANY };
 
@@ -138,7 +138,7 @@ bool matches(Has column, bool value)
 
 bool usable_url(const std::string& reply, const char* name, std::string* value)
 {
-    return reference::string_field(reply, name, value) && value->size() + 1 <= URL_BUFFER_SIZE;
+    return reference::url_field(reply, name, value) && value->size() + 1 <= URL_BUFFER_SIZE;
 }
 
 // The step for one reply, with the URL it names for that step.

@@ -115,8 +115,11 @@ bool expected_name_tag(const std::string& path, std::string* tag)
         if (lower(name[i]) != lower(prefix[i]))
             return true;
     }
+    // A tag is spelled in the characters a stamp may use, and "_".
+    const char spelling[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
     std::string rest = name.substr(prefix.size());
-    *tag = rest.substr(0, rest.find('.'));
+    *tag = rest.substr(0, rest.find_first_not_of(spelling));
     return true;
 }
 

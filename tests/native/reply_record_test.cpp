@@ -93,6 +93,52 @@ TEST(ReplyRecord, StringFields)
     }
 }
 
+TEST(ReplyRecord, UrlFieldsHoldOnlyUrlsToAsk)
+{
+    // A URL to ask: "http:" or "https:" in any case, then no byte below 0x21
+    // and no DEL up to the end of the value.
+    const struct {
+        const char* value;
+        bool url;
+    } cases[] = {
+        {"http://host/hop?a=1", true},
+        {"https://h/d/", true},
+        {"HTTP://H/D/", true},
+        {"hTtPs://h/", true},
+        {"http://h/caf\xE9/", true},
+        {"http:", true},
+        {"http://host/hop?a=1\nX-Injected: yes", false},
+        {"http://h/d/\r", false},
+        {"http://h/a b", false},
+        {"http://h/\t", false},
+        {"http://h/\x01", false},
+        {"http://h/\x7F", false},
+        {" http://h/", false},
+        {"ftp://h/d/", false},
+        {"file:///C:/x", false},
+        {"httpx://h/", false},
+        {"http//h/", false},
+        {"//h/d/", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        for (const char* name : {"sUrl", "sDlurl"}) {
+            std::string reply = std::string("iFlag=1|") + name + "=" + c.value + "|z=\n";
+            char dest[64] = "untouched";
+            EXPECT_EQ(get_url_field(reply.c_str(), name, dest, sizeof dest), c.url ? 1 : 0);
+            EXPECT_STREQ(dest, c.url ? c.value : "untouched");
+            EXPECT_EQ(get_url_field(reply.c_str(), name, nullptr, 0), c.url ? 1 : 0);
+            EXPECT_EQ(is_url_value(find_field(reply.c_str(), name)), c.url ? 1 : 0);
+            // The plain string reader still finds the field.
+            EXPECT_EQ(get_string_field(reply.c_str(), name, nullptr, 0), 1);
+        }
+    }
+    // The first field of the name decides: a later good one does not count.
+    EXPECT_EQ(get_url_field("sUrl=ftp://a/|sUrl=http://b/", "sUrl", nullptr, 0), 0);
+    EXPECT_EQ(get_url_field(nullptr, "sUrl", nullptr, 0), 0);
+}
+
 TEST(ReplyRecord, NoReplyBufferAnswersFalse)
 {
     int32_t value = 5;

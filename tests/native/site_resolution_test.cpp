@@ -42,11 +42,11 @@ std::string url_expanding_to(size_t expanded_len)
 
 TEST(SiteResolution, FollowsChainsAsTheRepliesSay)
 {
-    const std::string fits = url_expanding_to(URL_BUFFER_SIZE - 1);
-    std::string fits_copy;
-    for (char ch : fits)
-        fits_copy += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    // About as long as a reply can carry: a URL holds no line feed, so no
+    // URL that a reply carries can outgrow the URL buffer.
+    const std::string longest = "http://" + std::string(21900, 'x') + "/";
     const std::string too_long = url_expanding_to(URL_BUFFER_SIZE);
+    const std::string UPPER = "HTTP://A.TEST/NEXT.TXT";
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, std::string>> replies;  // plain; raw when a page
@@ -81,16 +81,30 @@ TEST(SiteResolution, FollowsChainsAsTheRepliesSay)
          {{B1, "iFlag=0|sUrl=" + A}, {A, "sDlurl=" + D}}, 0, "", {B1, A, B2}},
         {"malformed verdict", {{B1, "iFlag=0x|sDlurl=" + D}, {B2, ANSWER_2}}, 1,
          "http://second.test/", {B1, B2}},
-        {"LF in the answer becomes CR LF", {{B1, "iFlag=0|sDlurl=http://x/\nY"}}, 1,
-         "http://x/\r\nY", {B1}},
-        {"sDlurl that just fits", {{B1, "iFlag=0|sUrl=" + A + "|sDlurl=" + fits}}, 1, fits_copy,
-         {B1}},
-        {"sDlurl too long counts as absent",
+        {"sDlurl with LF counts as absent", {{B1, "iFlag=0|sDlurl=http://x/\nY"}}, 0, "", {B1}},
+        {"long sDlurl", {{B1, "iFlag=0|sUrl=" + A + "|sDlurl=" + longest}}, 1, longest, {B1}},
+        {"sDlurl with line feeds past the buffer counts as absent",
          {{B1, "iFlag=0|sUrl=" + A + "|sDlurl=" + too_long}, {A, "iFlag=0|sDlurl=" + D}}, 1, D,
          {B1, A}},
         {"sUrl too long ends the chain", {{B1, "iFlag=1|sUrl=" + too_long}}, 0, "", {B1, B2}},
         {"sUrl too long, verdict 0 and sDlurl answer",
          {{B1, "iFlag=0|sUrl=" + too_long + "|sDlurl=" + D}}, 1, D, {B1}},
+        {"sUrl carrying a header line counts as absent",
+         {{B1, "iFlag=1|sUrl=" + A + "\nX-Injected: yes"}, {B2, ANSWER_2}}, 1,
+         "http://second.test/", {B1, B2}},
+        {"sUrl with a space counts as absent",
+         {{B1, "iFlag=1|sUrl=http://a.test/a b"}, {B2, ANSWER_2}}, 1, "http://second.test/",
+         {B1, B2}},
+        {"ftp sUrl, verdict 0 and no sDlurl fail at once",
+         {{B1, "iFlag=0|sUrl=ftp://a.test/next.txt"}, {B2, ANSWER_2}}, 0, "", {B1}},
+        {"empty sUrl, verdict 0 and no sDlurl fail at once", {{B1, "iFlag=0|sUrl="}, {B2, ANSWER_2}},
+         0, "", {B1}},
+        {"file sDlurl goes on at sUrl",
+         {{B1, "iFlag=0|sUrl=" + A + "|sDlurl=file:///C:/dl/"}, {A, "iFlag=0|sDlurl=" + D}}, 1, D,
+         {B1, A}},
+        {"schemes in capitals",
+         {{B1, "iFlag=1|sUrl=" + UPPER}, {UPPER, "iFlag=0|sDlurl=HTTPS://DL.TEST/"}}, 1,
+         "HTTPS://DL.TEST/", {B1, UPPER}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

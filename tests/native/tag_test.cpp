@@ -108,6 +108,11 @@ TEST(Tag, FileNameCarriesTheTag)
         {"C:\\polv", 1, ""},                        {"C:\\Downloads/polvex9.exe", 1, ""},
         {"C:\\polvex\\other.exe", 1, ""},           {"C:\\Downloads\\polvex9\\", 0, ""},
         {"", 0, ""},
+        // A second copy saved by a browser, and other bytes a tag cannot hold.
+        {"C:\\Downloads\\polvexABC (1).exe", 1, "ABC"}, {"polvexABC(2).exe", 1, "ABC"},
+        {"polvexAB12_eu-x.exe", 1, "AB12_eu-x"},       {"polvex (1).exe", 1, ""},
+        {"polvexAB%20C.exe", 1, "AB"},                {"polvexT\xC4G.exe", 1, "T"},
+        {"polvexX+Y", 1, "X"},                        {"polvexZ\"", 1, "Z"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

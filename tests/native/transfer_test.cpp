@@ -22,7 +22,7 @@ struct FakeTransfer {
     int short_write_at = -1;
     size_t reads_done = 0;
     int pauses = 0;
-    std::vector<uint32_t> writes;
+    std::vector<uint32_t> asked, writes;  // sizes read for; counts written
     std::string body, file;  // bytes handed over by good reads; bytes written
     std::vector<int> posts;
 
@@ -35,6 +35,7 @@ struct FakeTransfer {
             ADD_FAILURE() << "read after the end of the script";
             return *count = 0, 1;
         }
+        t.asked.push_back(size);
         ScriptedRead r = t.reads[t.reads_done++];
         for (uint32_t k = 0; r.ok && k < r.count && k < size; ++k)
             buffer[k] = static_cast<char>('a' + (t.body.size() + k) % 23);
@@ -54,11 +55,12 @@ struct FakeTransfer {
     static void pause(void* context) { ++of(context).pauses; }
     static void post(void* context, int ok) { of(context).posts.push_back(ok); }
 
-    int run(std::atomic<int32_t>& received, int64_t announced = LENGTH_UNKNOWN)
+    int run(std::atomic<int32_t>& received, int64_t announced = LENGTH_UNKNOWN,
+            int64_t manifest = LENGTH_UNKNOWN)
     {
         std::vector<char> chunk(CHUNK_SIZE);
         TransferIo io = {&read, &write, &pause, &post, this};
-        return run_transfer(io, chunk.data(), received, announced);
+        return run_transfer(io, chunk.data(), received, announced, manifest);
     }
 };
 
@@ -131,6 +133,53 @@ TEST(Transfer, BodyShorterThanAnnouncedFails)
         ASSERT_EQ(t.posts.size(), static_cast<size_t>(c.chunks + 1));
         EXPECT_EQ(t.posts.back(), c.result);
         EXPECT_EQ(t.file, t.body);
+    }
+}
+
+TEST(Transfer, WithoutLengthTheManifestSizeBoundsTheBody)
+{
+    // A server may send any number of bytes when it announces no length:
+    // the file then holds at most the manifest's size, and only a body of
+    // exactly that size succeeds. An announced length overrides the manifest.
+    struct Case {
+        const char* name;
+        int64_t announced, manifest;
+        std::vector<ScriptedRead> reads;
+        std::vector<uint32_t> asked;
+        int result;
+        size_t file_size;
+    } cases[] = {
+        {"exact", LENGTH_UNKNOWN, 5000, {{1, 4096}, {1, 904}, {1, 0}}, {4096, 904, 1}, 1, 5000},
+        {"exact chunks", LENGTH_UNKNOWN, 8192, full_chunks(2), {4096, 4096, 1}, 1, 8192},
+        {"short", LENGTH_UNKNOWN, 5000, {{1, 4096}, {1, 0}}, {4096, 904}, 0, 4096},
+        {"long by a byte", LENGTH_UNKNOWN, 5000, {{1, 4096}, {1, 904}, {1, 1}}, {4096, 904, 1}, 0,
+         5000},
+        {"read beyond the size asked", LENGTH_UNKNOWN, 5000, {{1, 4096}, {1, 2000}},
+         {4096, 904}, 0, 4096},
+        {"failed read with a bogus count", LENGTH_UNKNOWN, 5000, {{1, 4096}, {0, 0xFFFFFFFF}},
+         {4096, 904}, 0, 4096},
+        {"length longer than the manifest", 8192, 5000, full_chunks(2), {4096, 4096, 4096}, 1,
+         8192},
+        {"length shorter than the manifest", 4000, 8192, {{1, 4000}, {1, 0}}, {4096, 4096}, 1,
+         4000},
+        {"length and a short body", 8192, 5000, {{1, 4096}, {1, 0}}, {4096, 4096}, 0,
+         4096},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTransfer t;
+        t.reads = c.reads;
+        std::atomic<int32_t> received{0};
+        EXPECT_EQ(t.run(received, c.announced, c.manifest), c.result);
+        EXPECT_EQ(t.asked, c.asked);
+        EXPECT_EQ(t.reads_done, c.reads.size());
+        ASSERT_FALSE(t.posts.empty());
+        EXPECT_EQ(t.posts.back(), c.result);
+        EXPECT_EQ(t.file, t.body.substr(0, c.file_size));
+        if (c.announced == LENGTH_UNKNOWN) {
+            EXPECT_LE(t.file.size(), static_cast<size_t>(c.manifest)) << "nothing past the size";
+        }
+        EXPECT_EQ(received.load(), static_cast<int32_t>(t.file.size()));
     }
 }
 

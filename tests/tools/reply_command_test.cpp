@@ -23,6 +23,11 @@ TEST(ReplyRecord, RefusesFieldsTheProgramCannotReadBack)
         {"iFlag=0", "sUrl=a|b"},     // '|' would end the value
         {"sDlurl=http://x/|"},
         {"n\xE4me=1"},               // letters beyond ASCII
+        // URLs that the program would take as absent.
+        {"iFlag=1", "sUrl=http://a/x\nX-Injected: yes"},
+        {"sUrl=http://a/b c"},
+        {"sDlurl=ftp://a/dl/"},
+        {"sDlurl="},
     };
     for (const auto& fields : refused) {
         std::string shown;
@@ -34,10 +39,11 @@ TEST(ReplyRecord, RefusesFieldsTheProgramCannotReadBack)
 
 TEST(ReplyRecord, JoinsFieldsThatTheProgramReadsBack)
 {
-    // Values may hold '=' and LF; the program reads LF back as CR LF.
+    // Values may hold '='; any but a URL may hold LF, which the program
+    // reads back as CR LF.
     std::string record = build_reply_record(
-        {"iFlag=-3", "sUrl=http://a.example/x?y=1", "sDlurl=", "sNote=a\nb"});
-    EXPECT_EQ(record, "iFlag=-3|sUrl=http://a.example/x?y=1|sDlurl=|sNote=a\nb");
+        {"iFlag=-3", "sUrl=http://a.example/x?y=1", "sDlurl=HTTPS://B/", "sNote=a\nb"});
+    EXPECT_EQ(record, "iFlag=-3|sUrl=http://a.example/x?y=1|sDlurl=HTTPS://B/|sNote=a\nb");
 
     std::string sent = encipher(record);
     EXPECT_EQ(sent.find('\0'), std::string::npos);  // a 0 byte would end the reply early
@@ -48,8 +54,8 @@ TEST(ReplyRecord, JoinsFieldsThatTheProgramReadsBack)
     char value[64];
     ASSERT_TRUE(get_string_field(plain.c_str(), "sUrl", value, sizeof value));
     EXPECT_STREQ(value, "http://a.example/x?y=1");
-    ASSERT_TRUE(get_string_field(plain.c_str(), "sDlurl", value, sizeof value));
-    EXPECT_STREQ(value, "");
+    ASSERT_TRUE(get_url_field(plain.c_str(), "sDlurl", value, sizeof value));
+    EXPECT_STREQ(value, "HTTPS://B/");
     ASSERT_TRUE(get_string_field(plain.c_str(), "sNote", value, sizeof value));
     EXPECT_STREQ(value, "a\r\nb");
 }

@@ -458,13 +458,14 @@ def hostile_rows(tool, base, target):
     large = test_server.Page(b"MZ" + b"s" * 4998, mode="nolength", head_status=405)
     escape = "\x1b[2J\x1b[H22 packages: 22 ok"
     return (
+        # URLs of other schemes are absent for the program: never asked.
         ("a gopher sUrl",
          {"/h/a.txt": reply("iFlag=1|sUrl=gopher://%s/_SET%%20owned%%0d%%0a" % target)}, [],
-         ["  gopher://%s/_SET%%20owned%%0d%%0a -> cannot be opened (only http and https" % target]),
+         ["FAIL chain 1 reaches no download directory: %sh/a.txt has iFlag=1 but no sUrl the "
+          "program can use (its sUrl 'gopher://%s/_SET%%20owned%%0d%%0a' is not" % (base, target)]),
         ("a dict sDlurl", {"/h/a.txt": reply("iFlag=0|sDlurl=dict://%s/" % target)}, [],
-         ["download directory: dict://%s/" % target,
-          "FAIL p_Vandel_reg_ENG.exe: manifest p_Vandel_reg_ENG.ENG cannot be fetched (only "
-          "http and https", "22 packages: 0 ok, 22 failed"]),
+         ["FAIL chain 1 reaches no download directory: %sh/a.txt has iFlag=0 but no sDlurl the "
+          "program can use (its sDlurl 'dict://%s/' is not" % (base, target)]),
         ("a redirection to file:", {"/h/a.txt": test_server.Page(
             b"", status=302, location="file:///etc/passwd")}, [],
          ["  %sh/a.txt -> HTTP 302, cannot be read (redirected to file:///etc/passwd, but only "
@@ -474,7 +475,9 @@ def hostile_rows(tool, base, target):
          ["  %sh/a.txt -> HTTP 302, cannot be read (redirected to gopher://%s/_x"
           % (base, target)]),
         ("escape sequences in a URL", {"/h/a.txt": reply("iFlag=1|sUrl=%sh/x%s" % (base, escape))},
-         [], ["  %sh/x\\x1b[2J\\x1b[H22 packages: 22 ok -> " % base]),
+         [], ["FAIL chain 1 reaches no download directory: %sh/a.txt has iFlag=1 but no sUrl the "
+              "program can use (its sUrl '%sh/x\\x1b[2J\\x1b[H22 packages: 22 ok' is not"
+              % (base, base)]),
         ("escape sequences in a manifest", {"/dl/p_Vandel_reg_ENG.ENG": test_server.Page(
             b"\x1b[1A\x1b[2K12\r\n\x1b]0;title\x07\n")}, [],
          ["FAIL p_Vandel_reg_ENG.exe: manifest p_Vandel_reg_ENG.ENG starts with "

@@ -191,6 +191,15 @@ TEST(SiteCheck, EachChainOnItsOwn)
         {"reply dlm/primary.txt record iFlag=0\nreply dlm/alt1.txt direct\n",
          "FAIL chain 1 reaches no download directory: http://127.0.0.1:47800/dlm/primary.txt has "
          "iFlag=0 but no sDlurl the program can use", 1},  // the program stops there
+        // URLs the program takes as absent are reported as such.
+        {"reply dlm/primary.txt direct\nreply dlm/alt1.txt record iFlag=1|sUrl=ftp://h/x\n",
+         "FAIL chain 2 reaches no download directory: http://127.0.0.1:47800/dlm/alt1.txt has iFlag=1 "
+         "but no sUrl the program can use (its sUrl 'ftp://h/x' is not an http or https URL free of "
+         "spaces and control characters: the program takes it as absent)", 0},
+        {"reply dlm/primary.txt record iFlag=0|sDlurl=http://h/d d/\nreply dlm/alt1.txt direct\n",
+         "FAIL chain 1 reaches no download directory: http://127.0.0.1:47800/dlm/primary.txt has "
+         "iFlag=0 but no sDlurl the program can use (its sDlurl 'http://h/d d/' is not an http or "
+         "https URL free of spaces and control characters: the program takes it as absent)", 1},
     };
     for (const Case& c : cases) {
         CheckedSite site(c.replies);

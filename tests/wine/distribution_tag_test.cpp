@@ -105,6 +105,7 @@ TEST_F(DistributionTagProcess, RunningCopyRecordsTheTagOfItsNameOrTrailer)
 {
     const ProbeCase cases[] = {
         {nullptr, "polvexACME01.exe", nullptr, nullptr, "ACME01"},
+        {nullptr, "polvexACME01 (1).exe", nullptr, nullptr, "ACME01"},  // a browser's second copy
         {nullptr, "POLVEXmixed.Case.exe", nullptr, nullptr, "mixed"},
         {nullptr, "polvex.exe", nullptr, nullptr, ""},
         {nullptr, "setup.exe", nullptr, nullptr, ""},

@@ -142,11 +142,12 @@ protected:
         memcpy(run_state.installer_name, installer_name.data(), installer_name.size());
     }
 
-    // Serves the installer at the download URL.
+    // Serves the installer at the download URL; the manifest announces its size.
     void serve(const std::string& body, int status = 200, const std::string& mode = "full",
                const std::string& extra = "")
     {
         ASSERT_TRUE(server.set(prefix + "dl/" + INSTALLER_NAME, body, status, mode, extra));
+        manifest_size = static_cast<int32_t>(body.size());
     }
 
     // Starts the worker as the preparation does and waits for its end.
@@ -154,6 +155,7 @@ protected:
     // the launch would, so that the next case can make the file anew.
     void run_worker(Receiver& target)
     {
+        run_state.total_bytes = manifest_size;
         ASSERT_NE(_beginthread(download_worker, 0, target.window()),
                   static_cast<uintptr_t>(-1));
         ASSERT_TRUE(target.wait_for_done(DONE_TIMEOUT_MS)) << "no UM_DONE";
@@ -199,6 +201,7 @@ protected:
     ScratchFolder scratch;
     TestServer server;
     std::string prefix;
+    int32_t manifest_size = 0;
     Receiver receiver;
 };
 
