@@ -1,6 +1,10 @@
 #!/bin/bash
 # Checks that the program is a 32-bit GUI executable that needs nothing but
-# Windows' own DLLs and msvcrt.dll beside it.
+# Windows' own DLLs and msvcrt.dll beside it, and that it imports only known
+# DLLs, which Windows always takes from the system folder: a library
+# imported by any other name would be looked for beside the program first.
+# (WinInet, version.dll, winmm and the like are loaded from the system
+# folder at run time.)
 set -u
 exe=$1
 fail=0
@@ -10,7 +14,7 @@ case "$desc" in
   *"PE32 executable (GUI) Intel 80386"*) ;;
   *) echo "not a PE32 GUI Intel 80386 executable"; fail=1 ;;
 esac
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|wininet|version|winmm|msvcrt)\.dll$'
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|msvcrt)\.dll$'
 for dll in $(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
   echo "imports $dll"
   echo "$dll" | grep -qE "$allowed" || { echo "unexpected import: $dll"; fail=1; }

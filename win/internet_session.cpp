@@ -1,5 +1,7 @@
 #include "internet_session.h"
 
+#include "system_libraries.h"
+
 const char AGENT_NAME[] = "Polvex Download Manager";
 
 namespace {
@@ -21,6 +23,8 @@ const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 int open_url(const char* url, UrlRequest& opened)
 {
+    if (!system_library_ready(SYSTEM_WININET))
+        return 0;
     // The host is copied out to end it; the path is the rest of the URL,
     // its query included.
     char host[INTERNET_MAX_HOST_NAME_LENGTH];

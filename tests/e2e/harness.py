@@ -35,6 +35,7 @@ class Paths:
         self.wdrive = os.path.abspath(args.wdrive)
         self.installer = os.path.abspath(args.installer)
         self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
+        self.planted_dll = os.path.abspath(args.planted_dll) if args.planted_dll else None
         self.dlmtool = os.path.abspath(args.dlmtool)
         self.prefix = os.path.abspath(args.prefix)
         self.work = os.path.abspath(args.work)

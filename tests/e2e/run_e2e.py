@@ -410,6 +410,40 @@ def scenario_folders_outside_code_page(ctx):
     d.reg_delete(ctx.uninstall_key)
 
 
+# System libraries that are not known DLLs, so that Windows would look for
+# them in the program's folder first if it imported them by name.
+PLANTED_NAMES = ("version", "winmm", "wininet", "wintrust", "crypt32")
+
+
+def scenario_planted_libraries(ctx):
+    """Libraries named as system libraries, dropped beside the program and
+    into the folder it runs in, with wine told to search for those names
+    as Windows does (wine prefers its built-in copies otherwise): a whole
+    run succeeds and loads none of them."""
+    if not ctx.paths.planted_dll:
+        raise Failure("no planted library given")
+    site = ctx.build_site()
+    ctx.serve(site)
+    scratch = os.path.join(ctx.root, "Downloads")
+    exe_dir = os.path.join(ctx.root, "program")
+    planted = []
+    for folder in (exe_dir, scratch):
+        os.makedirs(folder)
+        for name in PLANTED_NAMES:
+            planted.append(os.path.join(folder, name + ".dll"))
+            shutil.copyfile(ctx.paths.planted_dll, planted[-1])
+    native_first = "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED_NAMES)
+    run = ctx.start(env={"WINEDLLOVERRIDES": native_first}, scratch=scratch, exe_dir=exe_dir)
+    ctx.choose()
+    ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+    loads = {}
+    for dll in planted:
+        if os.path.exists(dll + ".loaded"):
+            with open(dll + ".loaded", encoding="latin-1") as f:
+                loads[os.path.relpath(dll, ctx.root)] = f.read().split()
+    check(not loads, "planted libraries were loaded: %r" % loads)
+
+
 def scenario_during_download(ctx):
     d = ctx.driver
     big = os.path.join(ctx.root, "big-installer.exe")
@@ -742,6 +776,7 @@ SCENARIOS = {
     "hostile_silent_manifest": scenario_hostile_silent_manifest,
     "hostile_silent_installer": scenario_hostile_silent_installer,
     "folders_outside_code_page": scenario_folders_outside_code_page,
+    "planted_libraries": scenario_planted_libraries,
 }
 
 
@@ -755,6 +790,7 @@ def main():
     parser.add_argument("--wdrive", required=True)
     parser.add_argument("--installer", required=True)
     parser.add_argument("--version-dll")
+    parser.add_argument("--planted-dll")
     parser.add_argument("--dlmtool", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--arch", choices=("win32", "win64"), default="win64",
