@@ -5,7 +5,9 @@
    "PROGRAM called FUNCTION" there and fail. (Wine's own user32.dll imports
    version.dll, so under wine a planted version.dll is loaded into every
    program that wine is told to give native libraries first: there only
-   its calls tell whether the program took its functions.) */
+   its calls tell whether the program took its functions. The wide ones
+   that wine's user32.dll calls fail without a record: missing, their
+   calls would end in wine's crash dialog.) */
 #include <windows.h>
 
 static HINSTANCE self;
@@ -59,6 +61,33 @@ __declspec(dllexport) BOOL WINAPI VerQueryValueA(LPCVOID block, LPCSTR sub_block
     (void)buffer;
     (void)length;
     record("", " called VerQueryValueA");
+    return FALSE;
+}
+
+__declspec(dllexport) DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR name, LPDWORD handle)
+{
+    (void)name;
+    (void)handle;
+    return 0;
+}
+
+__declspec(dllexport) BOOL WINAPI GetFileVersionInfoW(LPCWSTR name, DWORD handle, DWORD size,
+                                                      LPVOID data)
+{
+    (void)name;
+    (void)handle;
+    (void)size;
+    (void)data;
+    return FALSE;
+}
+
+__declspec(dllexport) BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* buffer,
+                                                 PUINT length)
+{
+    (void)block;
+    (void)sub_block;
+    (void)buffer;
+    (void)length;
     return FALSE;
 }
 
