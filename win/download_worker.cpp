@@ -8,6 +8,7 @@
 #include "owners.h"
 #include "program_constants.h"
 #include "run_state.h"
+#include "system_libraries.h"
 #include "transfer.h"
 
 namespace {
@@ -181,11 +182,14 @@ int download_installer(WorkerContext& context)
     context.written = written.get();
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
-    timeBeginPeriod(1);
+    bool fine_timer = system_library_ready(SYSTEM_WINMM);
+    if (fine_timer)
+        timeBeginPeriod(1);
     TransferIo io = {read_chunk, write_chunk, pause_after_read, post_progress, &context};
     int ok = run_transfer(io, chunk, run_state.received_bytes, announced_length(context.request),
                           run_state.total_bytes);
-    timeEndPeriod(1);
+    if (fine_timer)
+        timeEndPeriod(1);
     return ok && hold_installer(file, provider.get(), written.get());
 }
 

@@ -5,6 +5,8 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include "system_libraries.h"
+
 namespace {
 
 // The primary signer's certificate: its chain must end at a trusted root
@@ -38,6 +40,9 @@ bool signer_matches(HANDLE state, const char* signer)
 
 bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer)
 {
+    // Without the libraries that check it, no installer passes.
+    if (!system_library_ready(SYSTEM_WINTRUST) || !system_library_ready(SYSTEM_CRYPT32))
+        return false;
     WINTRUST_FILE_INFO file_info;
     memset(&file_info, 0, sizeof file_info);
     file_info.cbStruct = sizeof file_info;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "limits.h"
+#include "system_libraries.h"
 
 const char AGENT_NAME[] = "Polvex Download Manager";
 
@@ -45,6 +46,8 @@ int ended_secure(HINTERNET request)
 
 int open_url(const char* url, UrlRequest& opened)
 {
+    if (!system_library_ready(SYSTEM_WININET))
+        return 0;
     // The host is copied out to end it; the path is the rest of the URL,
     // its query included.
     char host[INTERNET_MAX_HOST_NAME_LENGTH];

@@ -55,7 +55,12 @@ private:
 struct InternetHandleTraits {
     typedef HINTERNET Handle;
     static Handle empty() { return nullptr; }
-    static void close(Handle handle) { InternetCloseHandle(handle); }
+    // Only WinInet's own handles reach it: WinInet may not be loaded.
+    static void close(Handle handle)
+    {
+        if (handle)
+            InternetCloseHandle(handle);
+    }
 };
 
 // A kernel object: an event, a thread, a mutex.

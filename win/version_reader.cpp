@@ -3,9 +3,12 @@
 #include <stdlib.h>
 
 #include "owners.h"
+#include "system_libraries.h"
 
 int read_file_version(void*, const char* path, int* major, int* minor)
 {
+    if (!system_library_ready(SYSTEM_VERSION))
+        return 0;
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeA(path, &handle);
     if (size == 0)

@@ -38,6 +38,7 @@ class Paths:
         self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
         trust_root = getattr(args, "trust_root", None)
         self.trust_root = os.path.abspath(trust_root) if trust_root else None
+        self.planted_dll = os.path.abspath(args.planted_dll) if args.planted_dll else None
         self.dlmtool = os.path.abspath(args.dlmtool)
         self.prefix = os.path.abspath(args.prefix)
         self.work = os.path.abspath(args.work)

@@ -486,6 +486,58 @@ def scenario_folders_outside_code_page(ctx):
     d.reg_delete(ctx.uninstall_key)
 
 
+# System libraries that are not known DLLs, so that Windows would look for
+# them in the program's folder first if it imported them by name.
+PLANTED_NAMES = ("version", "winmm", "wininet", "wintrust", "crypt32")
+# Wine's own user32.dll imports version.dll by name: told to give native
+# libraries first, wine loads a planted version.dll into every program at
+# its start, before any of the program's code runs (Windows' user32.dll
+# does not import it). There only calls of its functions count.
+LOADED_BY_WINE = ("version.dll",)
+
+
+def scenario_planted_libraries(ctx):
+    """Libraries named as system libraries, dropped beside the program and
+    into the folder it runs in, with wine told to search for those names
+    as Windows does (wine prefers its built-in copies otherwise): a whole
+    run succeeds, and the program loads none of them (but the one wine
+    loads for it) and calls none of their functions."""
+    if not ctx.paths.planted_dll:
+        raise Failure("no planted library given")
+    site = ctx.build_site()
+    ctx.serve(site)
+    scratch = os.path.join(ctx.root, "Downloads")
+    exe_dir = os.path.join(ctx.root, "program")
+    for folder in (exe_dir, scratch):
+        os.makedirs(folder)
+        for name in PLANTED_NAMES:
+            shutil.copyfile(ctx.paths.planted_dll, os.path.join(folder, name + ".dll"))
+    native_first = "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED_NAMES)
+    run = ctx.start(env={"WINEDLLOVERRIDES": native_first}, scratch=scratch, exe_dir=exe_dir)
+    try:
+        ctx.choose()
+        ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+        failed_run = None
+    except Failure as e:  # told after what the program took, which may be why
+        failed_run = e
+    # What the program did with them (the demo installer, run from the
+    # same folder, is a fixture). A library records under the name it was
+    # loaded by (WININET.dll for an import so spelt), which Linux tells
+    # from wininet.dll.
+    taken = []
+    for record in sorted(os.path.join(folder, name) for folder in (exe_dir, scratch)
+                         for name in os.listdir(folder) if name.lower().endswith(".dll.loaded")):
+        dll = os.path.basename(record)[:-len(".loaded")].lower()
+        with open(record, encoding="latin-1") as f:
+            lines = [line for line in f.read().splitlines()
+                     if line.lower().split("\\")[-1].startswith("polvex.exe")]
+        taken += ["%s: %s" % (os.path.relpath(record, ctx.root), line) for line in lines
+                  if " called " in line or dll not in LOADED_BY_WINE]
+    check(not taken, "the program took planted libraries: %r" % taken)
+    if failed_run:
+        raise failed_run
+
+
 def scenario_during_download(ctx):
     d = ctx.driver
     big = os.path.join(ctx.root, "big-installer.exe")
@@ -1043,6 +1095,7 @@ SCENARIOS = {
     "installer_signer": scenario_installer_signer,
     "https": scenario_https,
     "no_swap": scenario_no_swap,
+    "planted_libraries": scenario_planted_libraries,
 }
 
 
@@ -1058,6 +1111,7 @@ def main():
     parser.add_argument("--swapper")
     parser.add_argument("--version-dll")
     parser.add_argument("--trust-root", help="the helper that trusts a test root in the prefix")
+    parser.add_argument("--planted-dll")
     parser.add_argument("--dlmtool", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--arch", choices=("win32", "win64"), default="win64",

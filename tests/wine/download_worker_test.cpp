@@ -13,6 +13,7 @@
 #include "limits.h"
 #include "program_constants.h"
 #include "run_state.h"
+#include "system_libraries.h"
 #include "test_support.h"
 
 namespace {
@@ -254,6 +255,28 @@ TEST_F(DownloadWorker, WholeBodyIsStoredByteForByte)
                   static_cast<int>((c.size + CHUNK_SIZE - 1) / CHUNK_SIZE) + 1);
         EXPECT_EQ(receiver.last_of(UM_PROGRESS), 1u);
     }
+}
+
+TEST_F(DownloadWorker, WithoutWinmmTheBodyIsStillStored)
+{
+    // winmm only raises the timer resolution for the transfer: where it
+    // cannot be had, the download goes on at the usual one.
+    ScratchFolder libraries(false);
+    char system[MAX_PATH];
+    UINT len = GetSystemDirectoryA(system, MAX_PATH);
+    ASSERT_TRUE(len > 0 && len < MAX_PATH);
+    for (const char* name : {"wininet.dll", "version.dll"})
+        ASSERT_TRUE(CopyFileA((std::string(system) + "\\" + name).c_str(),
+                              (libraries / name).c_str(), FALSE)) << name;
+    SystemLibrariesFrom without_winmm(libraries.path());
+    ASSERT_TRUE(system_library_ready(SYSTEM_WININET));
+    ASSERT_FALSE(system_library_ready(SYSTEM_WINMM));
+    std::string body = pattern_bytes(20000, 3);
+    serve(body);
+    run_worker();
+    EXPECT_TRUE(installer_file() == body) << "file differs from the body";
+    EXPECT_EQ(receiver.done_flag(), 1);
+    expect_one_request();
 }
 
 struct PieceCase {

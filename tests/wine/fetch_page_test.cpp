@@ -8,6 +8,7 @@
 #include "internet_session.h"
 #include "limits.h"
 #include "prepare_download.h"
+#include "system_libraries.h"
 #include "test_support.h"
 
 namespace {
@@ -148,6 +149,28 @@ TEST_F(FetchPage, EmptyUrlGivesZeroAndEmptyReply)
     EXPECT_EQ(fetch("", block), 0);
     EXPECT_EQ(block.data()[0], '\0');
     EXPECT_TRUE(block.guard_intact());
+}
+
+TEST_F(FetchPage, WithoutWinInetNothingIsAskedAndTheReplyIsEmpty)
+{
+    // Where WinInet cannot be had, every fetch fails, which the site
+    // resolution shows as the connect error; with WinInet the same page
+    // is fetched.
+    std::string path = prefix + "page";
+    ASSERT_TRUE(server.set(path, "iFlag=0|sDlurl=http://example.invalid/dl/"));
+    {
+        ScratchFolder empty(false);
+        SystemLibrariesFrom none(empty.path());
+        ASSERT_FALSE(system_library_ready(SYSTEM_WININET));
+        ReplyBlock block;
+        EXPECT_EQ(fetch(server.url(path), block), 0);
+        EXPECT_EQ(block.data()[0], '\0');
+        EXPECT_TRUE(block.guard_intact());
+    }
+    EXPECT_EQ(server.log(prefix).size(), 0u);
+    ReplyBlock block;
+    EXPECT_EQ(fetch(server.url(path), block), 1);
+    EXPECT_EQ(block.text(), "iFlag=0|sDlurl=http://example.invalid/dl/");
 }
 
 TEST_F(FetchPage, FailureAfterSuccessLeavesNoTraceOfTheEarlierReply)

@@ -3,9 +3,15 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "system_libraries.h"
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    // As the program does first: the code under test calls WinInet,
+    // version.dll and winmm through the slots this fills.
+    restrict_library_search();
+    load_system_libraries();
     int result = RUN_ALL_TESTS();
     fflush(stdout);
     fflush(stderr);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "run_state.h"
+#include "system_libraries.h"
 #include "test_settings.h"
 
 namespace {
@@ -99,6 +100,16 @@ ScratchFolder::~ScratchFolder()
     if (!previous_.empty())
         SetCurrentDirectoryA(previous_.c_str());
     remove_tree(path_);
+}
+
+SystemLibrariesFrom::SystemLibrariesFrom(const std::string& folder)
+{
+    load_system_libraries(widen(folder).c_str());
+}
+
+SystemLibrariesFrom::~SystemLibrariesFrom()
+{
+    load_system_libraries();
 }
 
 std::wstring widen(const std::string& text)

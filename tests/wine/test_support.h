@@ -28,6 +28,17 @@ private:
     std::string previous_;
 };
 
+// The system libraries loaded from another folder for the life of this
+// object (from one without them: as on a system that lacks them); the
+// system folder's come back at the end.
+class SystemLibrariesFrom {
+public:
+    explicit SystemLibrariesFrom(const std::string& folder);
+    ~SystemLibrariesFrom();
+    SystemLibrariesFrom(const SystemLibrariesFrom&) = delete;
+    SystemLibrariesFrom& operator=(const SystemLibrariesFrom&) = delete;
+};
+
 void remove_tree(const std::string& path);
 void remove_tree(const std::wstring& path);
 bool write_file(const std::string& path, const std::string& data);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "prepare_download.h"
+#include "system_libraries.h"
 #include "test_support.h"
 
 namespace {
@@ -45,6 +46,27 @@ TEST(ReadFileVersion, MissingFolderGivesZero)
     EXPECT_EQ(read_file_version(nullptr, path.c_str(), &major, &minor), 0);
     EXPECT_EQ(major, UNTOUCHED);
     EXPECT_EQ(minor, UNTOUCHED);
+}
+
+TEST(ReadFileVersion, WithoutVersionDllNoVersionIsRead)
+{
+    // Where version.dll cannot be had, every library reads as having no
+    // version, as when its resource cannot be read.
+    std::string path = exe_folder() + "version_probe_4_70.dll";
+    int major = UNTOUCHED;
+    int minor = UNTOUCHED;
+    {
+        ScratchFolder empty(false);
+        SystemLibrariesFrom none(empty.path());
+        ASSERT_FALSE(system_library_ready(SYSTEM_VERSION));
+        EXPECT_EQ(read_file_version(nullptr, path.c_str(), &major, &minor), 0);
+        EXPECT_EQ(major, UNTOUCHED);
+        EXPECT_EQ(minor, UNTOUCHED);
+    }
+    ASSERT_TRUE(system_library_ready(SYSTEM_VERSION));
+    EXPECT_EQ(read_file_version(nullptr, path.c_str(), &major, &minor), 1);
+    EXPECT_EQ(major, 4);
+    EXPECT_EQ(minor, 70);
 }
 
 TEST(ReadFileVersion, CopyUnderAnotherNameKeepsItsVersion)
