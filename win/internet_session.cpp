@@ -1,9 +1,8 @@
 #include "internet_session.h"
 
-#include <string.h>
-
 #include "limits.h"
 #include "system_libraries.h"
+#include "text.h"
 
 const char AGENT_NAME[] = "Polvex Download Manager";
 
@@ -39,7 +38,7 @@ int ended_secure(HINTERNET request)
 {
     DWORD size = sizeof ended_url;
     return InternetQueryOptionA(request, INTERNET_OPTION_URL, ended_url, &size) &&
-           strncmp(ended_url, "https:", 6) == 0;
+           starts_with_ignoring_case(ended_url, "https:");
 }
 
 }  // namespace
