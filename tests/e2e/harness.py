@@ -98,10 +98,26 @@ class Driver:
     def __init__(self, paths):
         self.paths = paths
 
+    # wdrive's answer "no" (a missing window, a wait that ran out); wine
+    # ends a driver it could not start with 1.
+    NO = 64
+
     def run(self, *args, timeout=60):
-        proc = subprocess.run([wine_loader(self.paths.wdrive), self.paths.wdrive] + [str(a) for a in args],
-                              env=wine_env(self.paths), capture_output=True, timeout=timeout)
-        return proc.returncode, proc.stdout.decode("latin-1")
+        """(exit code, output): 0 or NO. A driver that did not get to
+        answer (wine could not start it, or it crashed) is no answer about
+        the program: it is run again, and a third failure stops the run."""
+        command = [wine_loader(self.paths.wdrive), self.paths.wdrive] + [str(a) for a in args]
+        for attempt in range(3):
+            proc = subprocess.run(command, env=wine_env(self.paths), capture_output=True,
+                                  timeout=timeout)
+            if proc.returncode in (0, self.NO):
+                return proc.returncode, proc.stdout.decode("latin-1")
+            failure = "wdrive %s ended with %d: %s" % (
+                " ".join(command[2:]), proc.returncode,
+                proc.stderr.decode("latin-1").strip()[-500:])
+            print(failure, flush=True)
+            time.sleep(1)
+        raise RuntimeError(failure)
 
     def wait(self, title, seconds=30):
         return self.run("wait", title, seconds, timeout=seconds + 30)[0] == 0

@@ -15,8 +15,10 @@
 //                                        the default value); 1 when missing
 //   wdrive reg-set SUBKEY NAME TEXT      store a REG_SZ value under HKLM
 //   wdrive reg-delete SUBKEY             delete a key under HKLM
-// Exit code 0 on success, 1 when the window or control is missing or a wait
-// timed out, 2 on a usage error.
+// Exit code 0 on success, 64 (NO) when the window or control is missing, a
+// wait timed out or a call failed, 2 on a usage error. Wine ends a program
+// it cannot start with 1, and a crashed one with the low byte of the
+// exception code, so "no" has a code of its own that neither gives.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -28,6 +30,8 @@
 #include <string>
 
 namespace {
+
+const int NO = 64;
 
 HWND find_window(const char* title)
 {
@@ -73,7 +77,7 @@ int wait_for(bool want_present, const char* title, double seconds)
             return 0;
         Sleep(100);
     }
-    return 1;
+    return NO;
 }
 
 }  // namespace
@@ -89,7 +93,7 @@ int main(int argc, char** argv)
     if (verb == "reg-get" && argc > 3) {
         HKEY key;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, title, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return 1;
+            return NO;
         char value[4096];
         DWORD size = sizeof value;
         DWORD type = 0;
@@ -97,7 +101,7 @@ int main(int argc, char** argv)
                                        reinterpret_cast<BYTE*>(value), &size);
         RegCloseKey(key);
         if (result != ERROR_SUCCESS || type != REG_SZ)
-            return 1;
+            return NO;
         // Print the stored bytes less the terminator, so that the caller can
         // check its presence through the length too.
         if (size > 0 && value[size - 1] == '\0')
@@ -110,33 +114,33 @@ int main(int argc, char** argv)
     if (verb == "reg-set" && argc > 4) {
         HKEY key;
         if (RegCreateKeyA(HKEY_LOCAL_MACHINE, title, &key) != ERROR_SUCCESS)
-            return 1;
+            return NO;
         LONG result = RegSetValueExA(key, argv[3], 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(argv[4]),
                                      static_cast<DWORD>(strlen(argv[4]) + 1));
         RegCloseKey(key);
-        return result == ERROR_SUCCESS ? 0 : 1;
+        return result == ERROR_SUCCESS ? 0 : NO;
     }
     if (verb == "reg-delete") {
         LONG result = RegDeleteTreeA(HKEY_LOCAL_MACHINE, title);
-        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? 0 : 1;
+        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? 0 : NO;
     }
     if (verb == "wait" || verb == "gone")
         return wait_for(verb == "wait", title, argc > 3 ? atof(argv[3]) : 30);
     if (verb == "syscommand" && argc > 3) {
         HWND window = find_window(title);
         if (!window)
-            return 1;
+            return NO;
         std::string what = argv[3];
         WPARAM command = what == "close" ? SC_CLOSE : what == "maximize" ? SC_MAXIMIZE
                        : what == "minimize" ? SC_MINIMIZE : SC_RESTORE;
-        return PostMessageA(window, WM_SYSCOMMAND, command, 0) ? 0 : 1;
+        return PostMessageA(window, WM_SYSCOMMAND, command, 0) ? 0 : NO;
     }
     if (argc < 4)
         return 2;
     if (verb == "command") {
         HWND window = find_window(title);
-        return window && PostMessageA(window, WM_COMMAND, atoi(argv[3]), 0) ? 0 : 1;
+        return window && PostMessageA(window, WM_COMMAND, atoi(argv[3]), 0) ? 0 : NO;
     }
     if (verb == "wait-text" && argc > 4) {
         std::string want = unescape(argv[4]);
@@ -147,11 +151,11 @@ int main(int argc, char** argv)
                 return 0;
             Sleep(100);
         }
-        return 1;
+        return NO;
     }
     HWND control = find_control(title, argv[3]);
     if (!control)
-        return 1;
+        return NO;
     if (verb == "text") {
         std::string text = control_text(control);
         fwrite(text.data(), 1, text.size(), stdout);
@@ -167,7 +171,7 @@ int main(int argc, char** argv)
     }
     if (verb == "click") {
         // Posted, so that a dialog that ends on the click does not hold us.
-        return PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
+        return PostMessageA(control, BM_CLICK, 0, 0) ? 0 : NO;
     }
     return 2;
 }
