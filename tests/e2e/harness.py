@@ -116,7 +116,7 @@ class Driver:
                 " ".join(command[2:]), proc.returncode,
                 proc.stderr.decode("latin-1").strip()[-500:])
             print(failure, flush=True)
-            time.sleep(1)
+            time.sleep(2)
         raise RuntimeError(failure)
 
     def wait(self, title, seconds=30):
