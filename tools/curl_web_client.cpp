@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include "limits.h"
+#include "text.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ struct Request {
     bool secure;           // an https URL: it must stay https, as in the program
 
     Request(const std::string& url, const WebLimits& bounds)
-        : curl(curl_easy_init()), limits(bounds), secure(strncasecmp(url.c_str(), "https:", 6) == 0)
+        : curl(curl_easy_init()), limits(bounds), secure(starts_with_ignoring_case(url.c_str(), "https:"))
     {
         if (!curl)
             return;
@@ -151,7 +152,7 @@ struct Request {
             return text + " (limits: --connect-timeout " + std::to_string(limits.connect_seconds) +
                    ", --max-time " + std::to_string(limits.total_seconds) + ")";
         if (result == CURLE_UNSUPPORTED_PROTOCOL && secure &&
-            strncasecmp(location.c_str(), "http:", 5) == 0)
+            starts_with_ignoring_case(location.c_str(), "http:"))
             return "redirected from https to " + location + ", which the program refuses";
         if (result == CURLE_UNSUPPORTED_PROTOCOL)
             return location.empty() ? "only http and https are followed (" + text + ")"

@@ -2,7 +2,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <iostream>
@@ -537,7 +536,7 @@ void print_json(const SiteReport& report, std::ostream& out)
 
 bool is_plain_http(const std::string& url)
 {
-    return strncasecmp(url.c_str(), "http:", 5) == 0;
+    return starts_with_ignoring_case(url.c_str(), "http:");
 }
 
 // One warning for each plain http URL that a chain fetched or reached,

@@ -25,9 +25,10 @@ struct CheckOptions {
 // then in each download directory reached fetches and parses each of the
 // 22 manifests, checks that its installer is served whole, and reads back
 // the partner copies; with a signer, fetches each installer and checks its
-// signer as the program built with it does. Prints the chains, one line per package and copy and
-// the summaries to out, and warns about plain http links. Returns 0 when every chain reaches a directory and
-// everything there is fine, 1 otherwise.
+// signer as the program built with it does. Prints the chains, one line per
+// package and copy and the summaries to out, and warns about plain http
+// links. Returns 0 when every chain reaches a directory and everything there
+// is fine, 1 otherwise.
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
                std::ostream& out, const CheckOptions& options = CheckOptions());
 

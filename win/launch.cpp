@@ -44,25 +44,28 @@ bool start_installer(const wchar_t* path)
     return ShellExecuteExW(&info) != FALSE;
 }
 
-#ifdef POLVEX_CHECK_INSTALLER_SIGNER
-// Starts the installer only when it is signed by the signer the build
-// names; one that is not is deleted, so that no one starts it by hand. The
-// check reads the file through the download worker's handle, which lets no
-// one write or delete it until the installer has started: the file checked
-// is the file started.
-bool start_signed_installer(KernelHandle& installer, const wchar_t* path)
+// Starts the installer. A build that names a signer starts it only when it
+// is signed by that signer, and deletes one that is not, so that no one
+// starts it by hand. The check reads the file through the download worker's
+// handle, which lets no one write or delete it until the installer has
+// started: the file checked is the file started.
+bool start_checked_installer(KernelHandle& installer, const wchar_t* path)
 {
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
     char signer[SIGNER_NAME_SIZE];
     // The worker's last read left the handle at the file's end.
-    if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) == 0 &&
-        decipher_into(stored_installer_signer, signer, sizeof signer) &&
-        installer_signed_by(installer.get(), path, signer))
-        return start_installer(path);
-    installer.reset();
-    DeleteFileW(path);
-    return false;
-}
+    if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) != 0 ||
+        !decipher_into(stored_installer_signer, signer, sizeof signer) ||
+        !installer_signed_by(installer.get(), path, signer)) {
+        installer.reset();
+        DeleteFileW(path);
+        return false;
+    }
+#else
+    (void)installer;
 #endif
+    return start_installer(path);
+}
 
 // The stored command is read as UTF-8, so that a folder outside the code
 // page keeps its name; back to wide for the move.
@@ -94,12 +97,7 @@ int launch_installer(HWND dialog)
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
     wchar_t path[MAX_PATH];
-#ifdef POLVEX_CHECK_INSTALLER_SIGNER
-    bool started = installer && installer_path(path) && start_signed_installer(installer, path);
-#else
-    bool started = installer && installer_path(path) && start_installer(path);
-#endif
-    if (!started) {
+    if (!installer || !installer_path(path) || !start_checked_installer(installer, path)) {
         show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }
