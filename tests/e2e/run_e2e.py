@@ -338,16 +338,7 @@ def scenario_tags(ctx):
 
 def signed_program(ctx):
     """The program signed with a throwaway root's code-signing certificate."""
-    ssl = [["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "root.key", "-out",
-            "root.pem", "-days", "2", "-subj", "/CN=E2E Root",
-            "-addext", "basicConstraints=critical,CA:TRUE"],
-           ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", "leaf.key", "-out", "leaf.csr",
-            "-subj", "/CN=E2E Signer"],
-           ["x509", "-req", "-in", "leaf.csr", "-CA", "root.pem", "-CAkey", "root.key",
-            "-CAcreateserial", "-out", "leaf.pem", "-days", "2"]]
-    for step in ssl:
-        proc = subprocess.run(["openssl"] + step, cwd=ctx.root, capture_output=True, text=True)
-        check(proc.returncode == 0, "openssl %s: %s" % (step[0], proc.stderr))
+    make_signing_keys(ctx.root, "root", [("leaf", "E2E Signer")], "E2E Root")
     signed = os.path.join(ctx.root, "signed.exe")
     proc = subprocess.run(["osslsigncode", "sign", "-certs", "leaf.pem", "-key", "leaf.key",
                            "-h", "sha256", "-in", ctx.paths.polvex, "-out", signed],
