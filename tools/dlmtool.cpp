@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "encipher.h"
-#include "info_command.h"
-#include "manifest_command.h"
-#include "reply_command.h"
-#include "site_build.h"
-#include "site_check.h"
-#include "stamp.h"
-#include "tool_support.h"
+#include "site/encipher.h"
+#include "site/program_info.h"
+#include "site/package_manifest.h"
+#include "commands/reply_command.h"
+#include "site/site_build.h"
+#include "site/site_check.h"
+#include "pe/stamp.h"
+#include "files/files.h"
 
 namespace {
 

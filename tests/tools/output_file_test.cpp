@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "scratch_dir.h"
-#include "site_build.h"
-#include "site_config.h"
-#include "tool_support.h"
+#include "site/site_build.h"
+#include "site/site_config.h"
+#include "files/files.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "der.h"
+#include "pe/der.h"
 #include "pe_image.h"
-#include "pe_signature.h"
+#include "pe/pe_signature.h"
 #include "scratch_dir.h"
-#include "stamp.h"
+#include "pe/stamp.h"
 #include "tag.h"
-#include "tool_support.h"
+#include "files/files.h"
 
 namespace {
 

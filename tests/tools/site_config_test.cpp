@@ -5,8 +5,8 @@
 
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "site_config.h"
-#include "tool_support.h"
+#include "site/site_config.h"
+#include "files/files.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "manifest_command.h"
+#include "site/package_manifest.h"
 
 #include <stdint.h>
 
-#include "tool_support.h"
+#include "files/files.h"
 
 const char manifest_usage[] =
     "usage: dlmtool manifest --installer FILE [--news FILE] [--output FILE]\n"

@@ -1,4 +1,4 @@
-#include "pe_signature.h"
+#include "pe/pe_signature.h"
 
 #include <openssl/evp.h>
 #include <openssl/objects.h>
@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "der.h"
+#include "pe/der.h"
 #include "tag.h"
-#include "tool_support.h"
+#include "files/files.h"
 
 namespace {
 

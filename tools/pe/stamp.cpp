@@ -1,4 +1,4 @@
-#include "stamp.h"
+#include "pe/stamp.h"
 
 #include <stdio.h>
 
@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "limits.h"
-#include "pe_signature.h"
+#include "pe/pe_signature.h"
 #include "tag.h"
-#include "tool_support.h"
+#include "files/files.h"
 
 const char stamp_usage[] =
     "usage: dlmtool stamp IN.exe --id ID [--suffix S] [--in-signature] [--output OUT.exe]\n"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tool_support.h"
+#include "files/files.h"
 
 extern const char reply_usage[];
 

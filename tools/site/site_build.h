@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "site_config.h"
-#include "tool_support.h"
+#include "site/site_config.h"
+#include "files/files.h"
 
 extern const char site_build_usage[];
 

@@ -1,9 +1,9 @@
-#include "reply_command.h"
+#include "commands/reply_command.h"
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "reply_record.h"
 #include "text.h"
-#include "tool_support.h"
+#include "files/files.h"
 
 const char reply_usage[] =
     "usage: dlmtool reply FIELD=VALUE... [--output FILE]\n"

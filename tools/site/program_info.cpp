@@ -1,13 +1,13 @@
-#include "info_command.h"
+#include "site/program_info.h"
 
 #include <stddef.h>
 
 #include <vector>
 
-#include "encipher.h"
-#include "pe_signature.h"
-#include "stamp.h"
-#include "tool_support.h"
+#include "site/encipher.h"
+#include "pe/pe_signature.h"
+#include "pe/stamp.h"
+#include "files/files.h"
 
 const char info_usage[] =
     "usage: dlmtool info PROGRAM.exe\n"

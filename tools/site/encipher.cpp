@@ -1,4 +1,4 @@
-#include "encipher.h"
+#include "site/encipher.h"
 
 #include "cipher.h"
 

@@ -1,4 +1,4 @@
-#include "signer_check.h"
+#include "site/signer_check.h"
 
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -7,8 +7,8 @@
 
 #include <memory>
 
-#include "der.h"
-#include "pe_signature.h"
+#include "pe/der.h"
+#include "pe/pe_signature.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "site_check.h"
+#include "site/site_check.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -7,18 +7,18 @@
 #include <iostream>
 #include <memory>
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "limits.h"
 #include "manifest.h"
 #include "package.h"
-#include "package_names.h"
+#include "site/package_names.h"
 #include "reply_record.h"
-#include "signer_check.h"
-#include "site_config.h"
+#include "site/signer_check.h"
+#include "site/site_config.h"
 #include "site_resolution.h"
-#include "stamp.h"
+#include "pe/stamp.h"
 #include "text.h"
-#include "tool_support.h"
+#include "files/files.h"
 #include "transfer.h"
 
 const char site_check_usage[] =

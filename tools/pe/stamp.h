@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tool_support.h"
+#include "files/files.h"
 
 extern const char stamp_usage[];
 extern const char tag_usage[];

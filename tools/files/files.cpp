@@ -1,4 +1,4 @@
-#include "tool_support.h"
+#include "files/files.h"
 
 #include <errno.h>
 #include <fcntl.h>

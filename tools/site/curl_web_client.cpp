@@ -1,4 +1,4 @@
-#include "web_client.h"
+#include "site/web_client.h"
 
 #include <string.h>
 #include <strings.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tool_support.h"
+#include "files/files.h"
 
 extern const char manifest_usage[];
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package_names.h"
+#include "site/package_names.h"
 
 // A page written at a path of the site.
 struct ReplyPage {

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "tool_support.h"
+#include "files/files.h"
 
 extern const char info_usage[];
 

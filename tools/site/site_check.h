@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tool_support.h"
-#include "web_client.h"
+#include "files/files.h"
+#include "site/web_client.h"
 
 extern const char site_check_usage[];
 

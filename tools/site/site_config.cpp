@@ -1,18 +1,18 @@
-#include "site_config.h"
+#include "site/site_config.h"
 
 #include <stdint.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "limits.h"
 #include "reply_record.h"
 #include "tag.h"
-#include "manifest_command.h"
-#include "pe_signature.h"
-#include "stamp.h"
-#include "tool_support.h"
+#include "site/package_manifest.h"
+#include "pe/pe_signature.h"
+#include "pe/stamp.h"
+#include "files/files.h"
 
 const char PARTNER_FOLDER[] = "partners/";
 const char PARTNER_INDEX[] = "index.txt";

@@ -1,13 +1,13 @@
-#include "site_build.h"
+#include "site/site_build.h"
 
 #include <filesystem>
 #include <map>
 #include <set>
 
-#include "manifest_command.h"
-#include "package_names.h"
-#include "stamp.h"
-#include "tool_support.h"
+#include "site/package_manifest.h"
+#include "site/package_names.h"
+#include "pe/stamp.h"
+#include "files/files.h"
 
 namespace fs = std::filesystem;
 

@@ -1,8 +1,8 @@
-#include "package_names.h"
+#include "site/package_names.h"
 
 #include "language.h"
 #include "package.h"
-#include "tool_support.h"
+#include "files/files.h"
 
 namespace {
 

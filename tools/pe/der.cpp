@@ -1,4 +1,4 @@
-#include "der.h"
+#include "pe/der.h"
 
 namespace {
 
