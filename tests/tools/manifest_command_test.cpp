@@ -7,7 +7,7 @@
 
 #include "manifest.h"
 #include "site/package_manifest.h"
-#include "files/files.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include "scratch_dir.h"
 #include "site/site_build.h"
 #include "site/site_config.h"
-#include "files/files.h"
+#include "cli/cli.h"
+#include "files/output.h"
 
 namespace {
 

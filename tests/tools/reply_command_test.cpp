@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "site/encipher.h"
-#include "commands/reply_command.h"
+#include "site/reply_fields.h"
 #include "reply_record.h"
-#include "files/files.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include "pe/pe_signature.h"
 #include "scratch_dir.h"
 #include "pe/stamp.h"
+#include "pe/tag_reading.h"
 #include "tag.h"
-#include "files/files.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "pe_image.h"
 #include "scratch_dir.h"
 #include "site/site_config.h"
-#include "files/files.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -8,8 +8,9 @@
 #include "pe_image.h"
 #include "scratch_dir.h"
 #include "pe/stamp.h"
+#include "pe/tag_reading.h"
 #include "tag.h"
-#include "files/files.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "cli/cli.h"
 #include "pe/der.h"
 #include "tag.h"
-#include "files/files.h"
 
 namespace {
 

@@ -1,14 +1,11 @@
-// dlmtool stamp and dlmtool tag: the distribution tag trailer of an
-// executable, written and read as the program reads it.
+// The distribution tag trailer of an executable and where it is placed:
+// at the end of an unsigned program, inside a signed one's certificate
+// table or its signature.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
-
-#include "files/files.h"
-
-extern const char stamp_usage[];
-extern const char tag_usage[];
 
 // Letters, digits and '-', 1 to longest of them: what an identifier or a
 // suffix may hold. They name the partner's file (polvexTAG.exe, where a '.'
@@ -19,10 +16,6 @@ bool is_tag_word(const std::string& word, size_t longest);
 // Refuses (ToolError) an identifier or a suffix that breaks that rule; the
 // suffix may be empty.
 void check_tag_words(const std::string& identifier, const std::string& suffix);
-
-// Refuses (ToolError) a file that cannot be read or is not a Windows
-// program (no MZ and PE headers).
-void check_program(const std::string& path);
 
 // The 35-byte trailer for an identifier and a suffix. Throws ToolError when
 // either is too long for its field.
@@ -48,28 +41,3 @@ enum class TrailerPlace {
 // check them with check_tag_words.
 void stamp_file(const std::string& in, const std::string& out, const std::string& identifier,
                 const std::string& suffix, TrailerPlace place = TrailerPlace::CERTIFICATE_TABLE);
-
-// What dlmtool tag tells of a copy of the program.
-struct TagReading {
-    bool found = false;  // the program would read a tag
-    std::string tag;
-    std::string form;       // where the program found it, in words
-    bool is_signed = false;  // the file has a signature...
-    bool intact = false;     // ...whose image digest matches the file
-    std::string signature;   // the signature's state, in words
-};
-
-// Reads the tag as the program would when run from path, whose bytes are
-// image (null: the file cannot be opened; the name alone then counts).
-TagReading read_tag_of(const std::string* image, const std::string& path);
-
-// The tag the program would read when run from the file at path, trailer
-// first, then the file name. Returns false when it would read none.
-bool tag_of_file(const std::string& path, std::string* tag);
-
-// The commands, with one input file as the only positional argument.
-int stamp_command(const ParsedArgs& args);
-int tag_command(const ParsedArgs& args);
-
-// The file's bytes, refusing what is not a regular readable file.
-std::string read_program_file(const std::string& path);

@@ -2,12 +2,7 @@
 
 #include <stdint.h>
 
-#include "files/files.h"
-
-const char manifest_usage[] =
-    "usage: dlmtool manifest --installer FILE [--news FILE] [--output FILE]\n"
-    "Writes the package manifest: the installer's size in bytes, LF, then the\n"
-    "lines of the news file, each ended by LF.\n" OUTPUT_FILE_NOTE;
+#include "cli/cli.h"
 
 void check_installer_size(uint64_t size, const std::string& what)
 {
@@ -32,16 +27,4 @@ std::string news_text_of(const std::vector<std::string>& lines)
     for (const std::string& line : lines)
         text += line + "\n";
     return text;
-}
-
-int manifest_command(const ParsedArgs& args)
-{
-    if (!args.has("--installer"))
-        throw UsageError("--installer FILE is required");
-    std::string installer = args.get("--installer");
-    uint64_t size = readable_file_size(installer);
-    check_installer_size(size, installer);
-    std::string news = args.has("--news") ? read_file(args.get("--news")) : std::string();
-    write_output(args.get("-o"), make_manifest(size, news));
-    return 0;
 }

@@ -1,13 +1,9 @@
-// dlmtool manifest: the package manifest that lies next to an installer.
+// The package manifest that lies next to an installer.
 #pragma once
 #include <stdint.h>
 
 #include <string>
 #include <vector>
-
-#include "files/files.h"
-
-extern const char manifest_usage[];
 
 // Throws ToolError unless the program would accept size as the installer's
 // size: above 0 and within a signed 32-bit integer. what names the file.
@@ -19,5 +15,3 @@ std::string make_manifest(uint64_t installer_size, const std::string& news_text)
 
 // The news text of separate lines, each ended by LF.
 std::string news_text_of(const std::vector<std::string>& lines);
-
-int manifest_command(const ParsedArgs& args);

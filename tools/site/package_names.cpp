@@ -1,8 +1,8 @@
 #include "site/package_names.h"
 
+#include "cli/cli.h"
 #include "language.h"
 #include "package.h"
-#include "files/files.h"
 
 namespace {
 

@@ -1,10 +1,7 @@
-// dlmtool info: what a built program will do, read from its file.
+// What a built program will do, read from its file: the texts it stores
+// enciphered, its tag and its signature.
 #pragma once
 #include <string>
-
-#include "files/files.h"
-
-extern const char info_usage[];
 
 // The texts the program stores enciphered, found in its file.
 struct StoredTexts {
@@ -21,6 +18,3 @@ StoredTexts find_stored_texts(const std::string& image);
 
 // The report of dlmtool info, one line a fact.
 std::string describe_program(const std::string& path, const std::string& image);
-
-// One program file as the only positional argument.
-int info_command(const ParsedArgs& args);

@@ -4,24 +4,15 @@
 #include <map>
 #include <set>
 
+#include "cli/printing.h"
+#include "files/files.h"
+#include "files/output.h"
+#include "pe/stamp.h"
 #include "site/package_manifest.h"
 #include "site/package_names.h"
-#include "pe/stamp.h"
-#include "files/files.h"
 
 namespace fs = std::filesystem;
 
-const char site_build_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
-    "Writes a static download site under OUTDIR, to be served as it is with\n"
-    "OUTDIR as the document root: every package's manifest and installer in\n"
-    "the download directory, and the reply pages. The format of CONFIG is\n"
-    "described in docs/site-config.md. Refuses, naming the line, a redirect\n"
-    "within the site to a page it does not have, to a manifest or an\n"
-    "installer, in a loop, or in a chain longer than the program follows.\n"
-    "  --json  the summary as one JSON object (download_directory, folder,\n"
-    "          manifests, news_lines, installers, copied, hard_links, pages,\n"
-    "          replaced_package_files, partner_copies)\n" OUTPUT_FILE_NOTE;
 
 namespace {
 
@@ -171,14 +162,4 @@ std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary
            ",\n \"replaced_package_files\": " + json_list(summary.overridden) +
            ",\n \"partner_copies\": " + json_pairs(summary.partner_copies, " ", "file", "tag") +
            ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") + "}\n";
-}
-
-int site_build_command(const ParsedArgs& args)
-{
-    const std::string& outdir = args.positional[1];
-    SiteConfig config = read_site_config(args.positional[0]);
-    SiteBuildSummary summary = build_site(config, outdir);
-    write_output("", args.has("--json") ? describe_build_json(config, summary, outdir)
-                                        : describe_build(config, summary, outdir));
-    return 0;
 }

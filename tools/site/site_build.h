@@ -1,12 +1,9 @@
-// dlmtool site build: a static download site from a site configuration.
+// A static download site written from a site configuration.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "site/site_config.h"
-#include "files/files.h"
-
-extern const char site_build_usage[];
 
 struct SiteBuildSummary {
     std::string download_dir_url;
@@ -33,6 +30,3 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
 // The same as one JSON object.
 std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary& summary,
                                 const std::string& outdir);
-
-// CONFIG and OUTDIR as the two positional arguments.
-int site_build_command(const ParsedArgs& args);

@@ -1,14 +1,11 @@
-// dlmtool site check: asks a download site what the program would ask it,
+// site check: asks a download site what the program would ask it,
 // and checks every package that the site offers.
 #pragma once
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "files/files.h"
 #include "site/web_client.h"
-
-extern const char site_check_usage[];
 
 struct CheckOptions {
     bool as_program = false;  // one resolution with the program's fallback
@@ -31,6 +28,3 @@ struct CheckOptions {
 // is fine, 1 otherwise.
 int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, WebClient& web,
                std::ostream& out, const CheckOptions& options = CheckOptions());
-
-// One or two bootstrap URLs as the positional arguments.
-int site_check_command(const ParsedArgs& args);

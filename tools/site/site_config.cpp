@@ -5,14 +5,18 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "site/encipher.h"
-#include "limits.h"
-#include "reply_record.h"
-#include "tag.h"
-#include "site/package_manifest.h"
-#include "pe/pe_signature.h"
-#include "pe/stamp.h"
+#include "cli/cli.h"
+#include "cli/printing.h"
+#include "cli/suggestion.h"
 #include "files/files.h"
+#include "limits.h"
+#include "pe/pe_signature.h"
+#include "pe/program_file.h"
+#include "pe/stamp.h"
+#include "reply_record.h"
+#include "site/encipher.h"
+#include "site/package_manifest.h"
+#include "tag.h"
 
 const char PARTNER_FOLDER[] = "partners/";
 const char PARTNER_INDEX[] = "index.txt";
