@@ -1,5 +1,9 @@
-// The site configuration that dlmtool site build reads: one keyword and its
-// arguments a line (the format is documented in docs/site-config.md).
+// site/: the download site that the program asks. Here: its configuration,
+// as dlmtool site build reads it, one keyword and its arguments a line (the
+// format is documented in docs/site-config.md); the reader's parts are
+// config_reader.h and those it names. site_build.h writes the site;
+// site_check.h asks a served one, through web_client.h (libcurl behind it in
+// curl_web_client.h), checking installers' signers with signer_check.h.
 #pragma once
 #include <stdint.h>
 
