@@ -73,6 +73,14 @@ ParsedArgs parse_args(const std::vector<std::string>& args,
     return parsed;
 }
 
+std::string required_option(const ParsedArgs& args, const std::string& option,
+                            const std::string& value_name)
+{
+    if (!args.has(option))
+        throw UsageError(option + " " + value_name + " is required");
+    return args.get(option);
+}
+
 uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64_t fallback,
                        uint64_t largest)
 {

@@ -22,6 +22,11 @@ struct ParsedArgs {
 uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64_t fallback,
                        uint64_t largest);
 
+// The value of option; refuses (UsageError) a command line without it,
+// naming the option and what its value is (its metavariable, "FILE").
+std::string required_option(const ParsedArgs& args, const std::string& option,
+                            const std::string& value_name);
+
 // Splits args: "--help" anywhere asks for help; each of value_options takes
 // the next argument as its value, or the text after '=' when given as
 // --option=value; each of flag_options stands alone (its value is empty);

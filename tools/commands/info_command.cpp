@@ -1,9 +1,7 @@
 // dlmtool info: what a built program will do, read from its file.
 #include "cli/args.h"
-#include "cli/cli.h"
 #include "commands/commands.h"
 #include "files/output.h"
-#include "pe/pe_signature.h"
 #include "pe/program_file.h"
 #include "site/program_info.h"
 
@@ -18,11 +16,8 @@ const char info_usage[] =
 
 int info_command(const ParsedArgs& args)
 {
-    const std::string& path = args.positional[0];
-    std::string image = read_program_file(path);
-    if (read_signed_image(image).kind == SignedImage::NOT_PE)
-        throw ToolError(path + " is not a Windows program (no MZ and PE headers)");
-    std::string report = describe_program(path, image);
-    write_output("", report);
+    std::string image = read_windows_program(args.positional[0]);
+    write_output("", describe_program(args.positional[0], image));
+    // No stored texts: not a build of the program.
     return find_stored_texts(image).found ? 0 : 1;
 }

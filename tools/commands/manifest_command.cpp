@@ -15,9 +15,7 @@ const char manifest_usage[] =
 
 int manifest_command(const ParsedArgs& args)
 {
-    if (!args.has("--installer"))
-        throw UsageError("--installer FILE is required");
-    std::string installer = args.get("--installer");
+    std::string installer = required_option(args, "--installer", "FILE");
     uint64_t size = readable_file_size(installer);
     check_installer_size(size, installer);
     std::string news = args.has("--news") ? read_file(args.get("--news")) : std::string();

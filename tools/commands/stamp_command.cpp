@@ -21,12 +21,11 @@ const char stamp_usage[] =
 
 int stamp_command(const ParsedArgs& args)
 {
-    if (!args.has("--id"))
-        throw UsageError("--id ID is required");
-    check_tag_words(args.get("--id"), args.get("--suffix"));
+    std::string identifier = required_option(args, "--id", "ID");
+    check_tag_words(identifier, args.get("--suffix"));
     if (args.has("--suffix") && args.get("--suffix").empty())
         throw ToolError("--suffix needs 1 to 20 letters, digits or '-'; leave it out for none");
-    stamp_file(args.positional[0], args.get("-o"), args.get("--id"), args.get("--suffix"),
+    stamp_file(args.positional[0], args.get("-o"), identifier, args.get("--suffix"),
                args.has("--in-signature") ? TrailerPlace::SIGNATURE
                                           : TrailerPlace::CERTIFICATE_TABLE);
     return 0;

@@ -10,8 +10,15 @@ std::string read_program_file(const std::string& path)
     return read_file(path);
 }
 
+std::string read_windows_program(const std::string& path)
+{
+    std::string image = read_program_file(path);
+    if (read_signed_image(image).kind == SignedImage::NOT_PE)
+        throw ToolError(path + " is not a Windows program (no MZ and PE headers)");
+    return image;
+}
+
 void check_program(const std::string& path)
 {
-    if (read_signed_image(read_program_file(path)).kind == SignedImage::NOT_PE)
-        throw ToolError(path + " is not a Windows program (no MZ and PE headers)");
+    read_windows_program(path);
 }

@@ -69,10 +69,8 @@ std::string stamped_signed(const std::string& image, const SignedImage& layout,
 
 std::string stamped_image(const std::string& in, const std::string& trailer, TrailerPlace place)
 {
-    std::string image = read_program_file(in);
+    std::string image = read_windows_program(in);
     SignedImage layout = read_signed_image(image);
-    if (layout.kind == SignedImage::NOT_PE)
-        throw ToolError(in + " is not a Windows program (no MZ and PE headers)");
     if (layout.kind != SignedImage::SIGNED) {
         if (place == TrailerPlace::SIGNATURE)
             throw ToolError(in + " is not signed: --in-signature needs a signature to hold the tag");
