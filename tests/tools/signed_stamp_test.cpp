@@ -8,6 +8,7 @@
 #include "pe/der.h"
 #include "pe_image.h"
 #include "pe/pe_signature.h"
+#include "pe/tag_attribute.h"
 #include "scratch_dir.h"
 #include "pe/stamp.h"
 #include "pe/tag_reading.h"

@@ -1,8 +1,12 @@
-// The Authenticode signature of a PE image, as far as dlmtool needs it to
-// stamp a distribution tag without breaking the signature: where the
-// certificate table is, what it holds, and the changes that the signature
-// does not cover (the table's padding, the signer's unauthenticated
-// attributes, the checksum). Platform-free; the image is any file's bytes.
+// pe/: a Windows program's file as dlmtool reads and stamps it, platform-
+// free, the image being any file's bytes. Here: the Authenticode signature
+// of a PE image, as far as dlmtool needs it to stamp a distribution tag
+// without breaking the signature: where the certificate table is, what it
+// holds, and the changes that the signature does not cover (the table's
+// padding, the checksum). tag_attribute.h edits the signer's
+// unauthenticated attributes, image_digest.h compares the digest, der.h
+// and authenticode.h walk the signature; stamp.h places the trailer,
+// tag_reading.h reads it back, program_file.h reads a program.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -35,22 +39,8 @@ SignedImage read_signed_image(const std::string& image);
 // as zero: the 16-bit one's-complement sum of the file plus its length.
 uint32_t pe_checksum(const std::string& image, size_t checksum_at);
 
-// The signature with the tag attribute of its signer removed (trailer
-// empty) or set to one whose value ends with trailer, sized so that the
-// signature's length is a multiple of 8. Throws ToolError when the
-// signature is not laid out as Authenticode lays it out (one signer, each
-// item the last of its parent down to the signer).
-std::string signature_with_trailer(const std::string& signature, const std::string& trailer);
-
-// Whether the signature's last bytes are the value of the tag attribute.
-bool ends_with_tag_attribute(const std::string& signature);
-
 // image with its certificate table holding one entry: the signature
 // followed by tail. The entry's length and the security directory's size
 // cover all of it, and the checksum is recomputed.
 std::string with_certificate_entry(const std::string& image, const SignedImage& layout,
                                    const std::string& signature, const std::string& tail);
-
-// Whether the digest of the image, as Authenticode computes it, is the one
-// the signature signs. Says why not in why.
-bool image_digest_matches(const std::string& image, const SignedImage& layout, std::string* why);

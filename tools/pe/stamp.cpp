@@ -8,6 +8,7 @@
 #include "files/output.h"
 #include "limits.h"
 #include "pe/pe_signature.h"
+#include "pe/tag_attribute.h"
 #include "pe/program_file.h"
 #include "pe/tag_reading.h"
 #include "tag.h"

@@ -7,7 +7,9 @@
 #include "cli/cli.h"
 #include "files/files.h"
 #include "limits.h"
+#include "pe/image_digest.h"
 #include "pe/pe_signature.h"
+#include "pe/tag_attribute.h"
 #include "tag.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "files/files.h"
 #include "limits.h"
 #include "pe/pe_signature.h"
+#include "pe/tag_attribute.h"
 #include "pe/program_file.h"
 #include "pe/stamp.h"
 #include "site/package_manifest.h"

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "pe/der.h"
+#include "pe/image_digest.h"
 #include "pe/pe_signature.h"
 
 namespace {
