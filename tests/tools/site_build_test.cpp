@@ -9,6 +9,7 @@
 #include "site/encipher.h"
 #include "scratch_dir.h"
 #include "site/site_build.h"
+#include "site/config_file.h"
 #include "site/site_config.h"
 
 namespace {

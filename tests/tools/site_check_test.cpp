@@ -13,6 +13,7 @@
 #include "scratch_dir.h"
 #include "site/site_build.h"
 #include "site/site_check.h"
+#include "site/config_file.h"
 #include "site/site_config.h"
 #include "pe/stamp.h"
 

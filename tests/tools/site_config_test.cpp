@@ -5,6 +5,7 @@
 
 #include "pe_image.h"
 #include "scratch_dir.h"
+#include "site/config_file.h"
 #include "site/site_config.h"
 #include "cli/cli.h"
 

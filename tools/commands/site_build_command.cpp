@@ -2,6 +2,7 @@
 #include "cli/args.h"
 #include "commands/commands.h"
 #include "files/output.h"
+#include "site/config_file.h"
 #include "site/site_build.h"
 #include "site/site_config.h"
 

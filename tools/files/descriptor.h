@@ -1,5 +1,6 @@
-// An open file descriptor that closes itself, and a file read piece by
-// piece: what reading and writing files build on.
+// An open file descriptor that closes itself, a file read piece by piece,
+// and the system's word for a failure: what reading and writing files
+// build on.
 #pragma once
 #include <errno.h>
 #include <stddef.h>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "files/files.h"
 
 // Owns an open descriptor and closes it once.
 class FileDescriptor {
@@ -37,6 +37,8 @@ private:
 };
 
 FileDescriptor open_for_reading(const std::string& path);
+
+std::string system_error_text();  // strerror(errno)
 
 const uint64_t WHOLE_FILE = UINT64_MAX;
 const size_t COPY_CHUNK = 1 << 16;

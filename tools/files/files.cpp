@@ -1,9 +1,5 @@
 #include "files/files.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <string.h>
-
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -12,14 +8,6 @@
 #include "files/descriptor.h"
 
 namespace fs = std::filesystem;
-
-FileDescriptor open_for_reading(const std::string& path)
-{
-    FileDescriptor in(::open(path.c_str(), O_RDONLY));
-    if (in.get() < 0)
-        throw ToolError("cannot read " + path + ": " + system_error_text());
-    return in;
-}
 
 std::string read_file(const std::string& path)
 {
@@ -61,9 +49,4 @@ void make_directories(const std::string& path)
             throw ToolError(part.string() + " exists and is not a folder");
     }
     throw ToolError("cannot create folder " + path + ": " + error.message());
-}
-
-std::string system_error_text()
-{
-    return strerror(errno);
 }

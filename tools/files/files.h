@@ -1,6 +1,6 @@
 // files/: dlmtool's files. Here: reading a file and making folders;
-// output.h is the one safe way to write an output, descriptor.h the open
-// descriptor and the piecewise read both build on.
+// output.h is the one safe way to write an output; descriptor.h holds the
+// open descriptor and the piecewise read that both build on.
 #pragma once
 #include <stdint.h>
 
@@ -20,5 +20,3 @@ uint64_t readable_file_size(const std::string& path);
 // Creates a folder and its parents; existing ones are fine, and so is the
 // empty path (the current folder).
 void make_directories(const std::string& path);
-
-std::string system_error_text();  // strerror(errno)

@@ -9,7 +9,7 @@
 
 #include "limits.h"
 #include "site/package_names.h"
-#include "site/value_rules.h"
+#include "site/site_urls.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // site/: the download site that the program asks. Here: its configuration,
 // as dlmtool site build reads it, one keyword and its arguments a line (the
-// format is documented in docs/site-config.md); the reader's parts are
-// config_reader.h and those it names. site_build.h writes the site;
+// format is documented in docs/site-config.md); config_file.h reads it,
+// through the parts that config_reader.h names. site_build.h writes the site;
 // site_check.h asks a served one, through web_client.h (libcurl behind it in
 // curl_web_client.h), checking installers' signers with signer_check.h.
 #pragma once
@@ -62,14 +62,6 @@ struct SiteConfig {
     // The installer of a package: its own, or the common one.
     const InstallerSource& installer_of(const std::string& package) const;
 };
-
-// Reads a configuration from text. name is used in messages, folder to
-// resolve relative installer paths. Installers are opened to learn their
-// sizes. Throws ToolError with "name:line: " in front of every mistake.
-SiteConfig parse_site_config(const std::string& text, const std::string& name,
-                             const std::string& folder);
-
-SiteConfig read_site_config(const std::string& path);
 
 // What a reply page holds as the program receives it: enciphered for
 // reply records, text and LF for plain pages.
