@@ -1,7 +1,8 @@
 // One site configuration being read: the record that the reader's parts
 // share, and how they report a mistake. The parts: config_words.h (lines
-// and words), value_rules.h (what a value must be), config_keywords.h (each
-// keyword's rule), reply_graph.h (where the reply pages lead).
+// and words), value_rules.h (what a value must be), config_keywords.h and
+// config_sources.h (each keyword's rule), reply_graph.h (where the reply
+// pages lead); config_file.h puts them together.
 #pragma once
 #include <map>
 #include <string>
