@@ -1,5 +1,6 @@
 #include "cli/command_table.h"
 
+#include <stddef.h>
 #include <stdio.h>
 
 #include "cli/args.h"
