@@ -181,6 +181,7 @@ def main():
     args.download_mib, args.large_mib, args.messages = (4, 4, 2000) if args.short else (32, 64, 20000)
     paths = h.Paths(args)
     os.makedirs(paths.work, exist_ok=True)
+    h.own_wine_server(paths)
     lines = ["Machine: " + machine(), ""]
     lines += size_report(args) + [""]
     lines += download_report(args, paths, paths.work) + [""]

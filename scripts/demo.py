@@ -41,7 +41,7 @@ def main():
     paths = h.Paths(args)
     shutil.rmtree(paths.work, ignore_errors=True)
     os.makedirs(paths.work)
-    subprocess.run([os.path.join(ROOT, "cmake", "wine-prefix.sh"), paths.prefix], check=True)
+    h.own_wine_server(paths)
 
     # The demo installer, padded so that the download takes a few seconds.
     installer = os.path.join(paths.work, "demo-installer.exe")

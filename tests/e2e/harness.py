@@ -79,6 +79,17 @@ def wine_env(paths, extra=None):
     return env
 
 
+def own_wine_server(paths):
+    """Starts the prefix's wine server anew for this caller's display. Wine's
+    desktop process keeps the display of the program that started it, and
+    while it lives every window of the prefix shows there: a demo on a
+    display of its own would otherwise draw on the last one's."""
+    subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=wine_env(paths), capture_output=True)
+    subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=wine_env(paths), capture_output=True)
+    subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake",
+                                 "wine-prefix.sh"), paths.prefix], check=True)
+
+
 def wine_loader(exe):
     """The wine loader for a program: the 64-bit one for x86-64 programs,
     the 32-bit one (emulated on some machines, so much slower) otherwise."""
