@@ -172,13 +172,15 @@ int download_installer(WorkerContext& context)
                                              CRYPT_VERIFYCONTEXT) != FALSE;
     provider.reset(acquired);
     CryptHash written;
-    if (!file || !digest_ready || !start_digest(provider.get(), written))
+    if (!file)
+        return 0;
+    context.file = file.get();  // from here on the file exists
+    if (!digest_ready || !start_digest(provider.get(), written))
         return 0;
     UrlRequest opened;
     if (!open_url(run_state.download_url, opened))
         return 0;
     context.request = opened.request.get();
-    context.file = file.get();
     context.written = written.get();
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
@@ -200,5 +202,12 @@ void __cdecl download_worker(void* window)
     // The request and the file are filled in as the download opens them.
     WorkerContext context = {};
     context.window = static_cast<HWND>(window);
-    post_done(context.window, download_installer(context));
+    int ok = download_installer(context);
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+    // A build that checks the signer leaves no file behind that it has not
+    // checked: whatever failed, the file (closed by now) goes.
+    if (!ok && context.file)
+        DeleteFileW(INSTALLER_FILE_NAME_W);
+#endif
+    post_done(context.window, ok);
 }

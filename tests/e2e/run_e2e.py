@@ -703,6 +703,7 @@ DIRECTORY = SITE + "dl/"
 HOP = SITE + "dlm/hop.txt"
 ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
 SMALL_INSTALLER = b"MZ" + b"\0" * 998
+DELETED = "deleted"
 
 
 def enciphered(ctx, text):
@@ -804,19 +805,25 @@ def scenario_hostile_bodies(ctx):
     # Without a Content-Length only the manifest's size says where the
     # installer ends: short and long bodies fail, and nothing past the size
     # is written. With one, the length rules, whatever the manifest says.
+    # The build that checks the signer leaves no file it has not checked.
     program = demo_installer(ctx)
     size = len(program)
     cases = [
-        # what, mode, body, bytes written on failure (None: success)
-        ("no length, short", "nolength", program[:size // 2], size // 2),
-        ("no length, exact", "nolength", program, None),
-        ("no length, long", "nolength", program + b"X" * (4 << 20), size),
-        ("length beyond the manifest", "full", program + b"\0" * 5000, None),
+        # what, mode, body, bytes written on failure (None: success;
+        # DELETED: the signer's build, no file left), the server's options
+        ("no length, short", "nolength", program[:size // 2], size // 2, {}),
+        ("no length, exact", "nolength", program, None, {}),
+        ("no length, long", "nolength", program + b"X" * (4 << 20), size, {}),
+        ("length beyond the manifest", "full", program + b"\0" * 5000, None, {}),
+        ("signer's build, no length, short", "nolength", program[:size // 2], DELETED, {}),
+        ("signer's build, no length, long", "nolength", program + b"X" * 4096, DELETED, {}),
+        ("signer's build, length one byte more", "short", program, DELETED,
+         {"length": size + 1}),
     ]
     served = os.path.join(ctx.root, "served.exe")
     with hostile_server(ctx, manifest=b"%d\nHostile bodies\n" % size) as server:
-        for what, mode, body, written in cases:
-            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode)
+        for what, mode, body, written, options in cases:
+            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode, **options)
             try:
                 if written is None:
                     with open(served, "wb") as f:
@@ -824,6 +831,12 @@ def scenario_hostile_bodies(ctx):
                     run = ctx.start()
                     ctx.choose()
                     ctx.expect_success(run, served)
+                    continue
+                if written is DELETED:
+                    run = ctx.start(exe_path=ctx.paths.signer_polvex)
+                    ctx.choose()
+                    ctx.expect_error(run, h.TEXT_NETWORK)
+                    check(not os.path.exists(run.file("pinstall.exe")), "pinstall.exe left")
                     continue
                 run = run_to_error(ctx, h.TEXT_NETWORK)
                 with open(run.file("pinstall.exe"), "rb") as f:
