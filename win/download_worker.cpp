@@ -28,25 +28,9 @@ struct WorkerContext {
     HCRYPTHASH written;  // the digest of every byte written
 };
 
-// Reads what has arrived, up to size bytes. A read of a fixed size would
-// wait for all of it, and a link slower than size bytes in the receive
-// timeout would fail while still moving; waiting only for the first byte
-// (InternetQueryDataAvailable) leaves the request's receive timeout to end
-// only a server that has sent nothing for that long. At the body's end
-// nothing is available and the read reports the end.
 int read_chunk(void* context, char* buffer, uint32_t size, uint32_t* count)
 {
-    HINTERNET request = static_cast<WorkerContext*>(context)->request;
-    DWORD available = 0;
-    DWORD got = 0;
-    *count = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0))
-        return 0;
-    if (available != 0 && available < size)
-        size = available;
-    BOOL ok = InternetReadFile(request, buffer, size, &got);
-    *count = got;
-    return ok ? 1 : 0;
+    return read_arrived(static_cast<WorkerContext*>(context)->request, buffer, size, count);
 }
 
 int64_t write_chunk(void* context, const char* buffer, uint32_t count)

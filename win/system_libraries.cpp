@@ -14,7 +14,7 @@
     X(SYSTEM_WININET, InternetConnectA, 32)        \
     X(SYSTEM_WININET, InternetCrackUrlA, 16)       \
     X(SYSTEM_WININET, InternetOpenA, 20)           \
-    X(SYSTEM_WININET, InternetQueryOptionA, 16)    \
+    X(SYSTEM_WININET, InternetCombineUrlA, 20)     \
     X(SYSTEM_WININET, InternetQueryDataAvailable, 16) \
     X(SYSTEM_WININET, InternetReadFile, 16)        \
     X(SYSTEM_WININET, InternetSetOptionA, 16)      \

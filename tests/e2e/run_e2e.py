@@ -634,8 +634,11 @@ def scenario_https(ctx):
     # Pages that the https server moved to plain http: one reply, and the
     # installers of a download directory whose manifests stay https.
     good.locations = ("location = /dlm/to-plain.txt { return 302 %sdlm/plain.txt; }\n"
+                      "location = /dlm/via-plain.txt { return 302 %sdlm/back.txt; }\n"
                       "location ~ ^/plain-dl/(.*\\.exe)$ { return 302 %sdl/$1; }\n"
-                      "location /plain-dl/ { alias %s/dl/; }" % (plain, plain, site))
+                      "location /plain-dl/ { alias %s/dl/; }" % (plain, plain, plain, site))
+    # The plain server sends that page on to https.
+    back = "location = /dlm/back.txt { return 302 %sdlm/hop2.txt; }" % good.url()
     served = {"http": h.SITE_PORT, "good": good.port, "untrusted": untrusted.port,
               "wrong_host": wrong_host.port, "expired": expired.port}
     manifest, installer = "/dl/p_Vandel_sys_ENG.ENG", "/dl/p_Vandel_sys_ENG.exe"
@@ -661,22 +664,27 @@ def scenario_https(ctx):
          ["reply dlm/primary.txt redirect %sdlm/hop1.txt" % expired.url(),
           "reply dlm/hop1.txt direct"],
          h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"], "expired": []}),
-        # Wine's WinInet follows the redirection and fetches the plain page
-        # (served below), so the refusal is the program's own.
+        # Wine's WinInet would follow the redirection and fetch the plain
+        # page (served below): the program refuses it before it is asked.
         ("https reply redirected to http",
          ["reply dlm/primary.txt redirect %sdlm/to-plain.txt" % good.url("localhost"),
           "reply dlm/plain.txt direct"],
-         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/plain.txt", "/dlm/alt1.txt"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"],
                           "good": ["/dlm/to-plain.txt"]}),
         ("https installer redirected to http",
          ["reply dlm/primary.txt record iFlag=0|sDlurl=%splain-dl/" % good.url()],
-         h.TEXT_NETWORK, {"http": ["/dlm/primary.txt", installer],
+         h.TEXT_NETWORK, {"http": ["/dlm/primary.txt"],
                           "good": ["/plain-dl/p_Vandel_sys_ENG.ENG",
                                    "/plain-dl/p_Vandel_sys_ENG.exe"]}),
+        ("https -> http -> https",
+         ["reply dlm/primary.txt redirect %sdlm/via-plain.txt" % good.url(),
+          "reply dlm/hop2.txt direct"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"],
+                          "good": ["/dlm/via-plain.txt"]}),
     ]
     for name, replies, outcome, expected in cases:
         site = ctx.build_site(primary=None, extra=replies, base=good.url())
-        ctx.nginx.start(site, tls=[good, untrusted, wrong_host, expired])
+        ctx.nginx.start(site, tls=[good, untrusted, wrong_host, expired], plain_locations=back)
         try:
             run = ctx.start()
             ctx.choose()
