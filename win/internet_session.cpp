@@ -93,15 +93,14 @@ int open_url(const char* url, UrlRequest& opened)
         DWORD status;
         if (!send_hop(url, opened, secure, status))
             return 0;
-        if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+        DWORD size = sizeof location;
+        // A redirection without a Location is a reply as any other.
+        if ((status != 301 && status != 302 && status != 303 && status != 307 && status != 308) ||
+            !HttpQueryInfoA(opened.request.get(), HTTP_QUERY_LOCATION, location, &size, nullptr))
             return 1;
         char* next = hop_urls[hop & 1];
-        DWORD size = sizeof location;
         DWORD next_size = URL_BUFFER_SIZE;
-        if (hop == MAX_HTTP_REDIRECTIONS ||
-            !HttpQueryInfoA(opened.request.get(), HTTP_QUERY_LOCATION, location, &size,
-                            nullptr) ||
-            !InternetCombineUrlA(url, location, next, &next_size, 0))
+        if (hop == MAX_HTTP_REDIRECTIONS || !InternetCombineUrlA(url, location, next, &next_size, 0))
             return 0;
         url = next;
     }

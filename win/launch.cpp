@@ -52,10 +52,12 @@ bool start_checked_installer(KernelHandle& installer, const wchar_t* path)
 {
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
     char signer[SIGNER_NAME_SIZE];
+    char issuer[SIGNER_NAME_SIZE];
     // The worker's last read left the handle at the file's end.
     if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) != 0 ||
         !decipher_into(stored_installer_signer, signer, sizeof signer) ||
-        !installer_signed_by(installer.get(), path, signer))
+        !decipher_into(stored_installer_issuer, issuer, sizeof issuer) ||
+        !installer_signed_by(installer.get(), path, signer, issuer))
         return false;
 #else
     (void)installer;

@@ -43,9 +43,11 @@ class Paths:
         self.prefix = os.path.abspath(args.prefix)
         self.work = os.path.abspath(args.work)
         self.shots = os.path.abspath(args.screenshots) if args.screenshots else None
-        # The program built to check its installer's signer, and that name.
+        # The program built to check its installer's signer, that name and
+        # its issuer's.
         self.signer_polvex = getattr(args, "signer_polvex", None)
         self.signer = getattr(args, "signer", None)
+        self.issuer = getattr(args, "issuer", None)
 
 
 def own_env():
