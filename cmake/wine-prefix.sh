@@ -28,6 +28,11 @@ if [ ! -f "$prefix/.ready" ]; then
   /usr/lib/wine/wineserver -w
   mkdir -p "$prefix/drive_c/windows/Fonts"
   cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
+  # Windows left unmanaged: under Xvfb no window manager runs, and wine
+  # would wait two seconds for one each time a window is hidden. (The demo
+  # on a person's desktop asks for managed windows again.)
+  $loader reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
   touch "$prefix/.ready"
 fi
 # Keep one server, with wine's own service processes, running for the

@@ -17,6 +17,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import harness as h  # noqa: E402
 import site_config  # noqa: E402
 
+WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 MIB = 1024 * 1024
 READ_SIZE = 4096
 PAUSE_SECONDS = 0.001
@@ -95,7 +96,7 @@ def whole_run(paths, work, installer_size, name):
     driver = h.Driver(paths)
     try:
         program = h.ProgramRun(paths, os.path.join(work, "run-" + name))
-        if not driver.wait(h.CHOOSER, 300) or not driver.click(h.CHOOSER, h.IDOK):
+        if not driver.wait(h.CHOOSER, h.START_SECONDS) or not driver.click(h.CHOOSER, h.IDOK):
             raise RuntimeError("the chooser did not open")
         peak = None
         while program.proc.poll() is None:
@@ -118,22 +119,23 @@ def pace_parts(args, site):
     nginx = h.Nginx(os.path.join(args.work, "nginx-pace"))
     nginx.start(site)
     try:
-        return run([args.wine_run, args.pace_bench,
+        return run([WINE_RUN, args.prefix, args.pace_bench,
                     "http://127.0.0.1:%d/dl/p_Vandel_sys_ENG.exe" % h.SITE_PORT],
-                   env=dict(os.environ, WINEPREFIX=args.prefix)).strip()
+                   env=h.wine_env(args)).strip()
     finally:
         nginx.stop()
 
 
 def download_report(args, paths, work):
-    size = 32 * MIB
-    seconds, curl_seconds, _ = whole_run(paths, work, size, "32mib")
+    size = args.download_mib * MIB
+    seconds, curl_seconds, _ = whole_run(paths, work, size, "%dmib" % args.download_mib)
     parts = pace_parts(args, os.path.join(work, "site-%d" % size))
     pace = size / (size / READ_SIZE * PAUSE_SECONDS)
     rate = size / seconds
     curl_rate = size / curl_seconds
     return ["## Download", "",
-            "A 32 MiB installer from nginx on loopback (the server's time for the request).", "",
+            "A %d MiB installer from nginx on loopback (the server's time for the request)."
+            % args.download_mib, "",
             "| client | seconds | MiB/s |", "|---|---|---|",
             "| polvex.exe under wine | %.2f | %.2f |" % (seconds, rate / MIB),
             "| curl | %.2f | %.2f |" % (curl_seconds, curl_rate / MIB),
@@ -146,18 +148,18 @@ def download_report(args, paths, work):
 
 
 def paint_report(args):
-    out = run([args.wine_run, args.paint_bench, "20000"],
-              env=dict(os.environ, WINEPREFIX=args.prefix))
+    out = run([WINE_RUN, args.prefix, args.paint_bench, str(args.messages)],
+              env=h.wine_env(args))
     return ["## The dialog thread per progress message", "", "```", out.strip(), "```"]
 
 
-def memory_report(paths, work):
+def memory_report(args, paths, work):
     lines = ["## Memory of a whole run", "",
              "Peak resident memory of the wine process that runs polvex.exe (wine's own "
              "libraries included):", "", "| installer | peak resident KiB |", "|---|---|"]
-    for size, name in ((1 * MIB, "1mib"), (64 * MIB, "64mib")):
-        _, _, peak = whole_run(paths, work, size, name)
-        lines.append("| %d MiB | %s |" % (size // MIB, peak))
+    for mib in (1, args.large_mib):
+        _, _, peak = whole_run(paths, work, mib * MIB, "%dmib" % mib)
+        lines.append("| %d MiB | %s |" % (mib, peak))
     return lines
 
 
@@ -167,24 +169,37 @@ def main():
     parser.add_argument("--libraries", nargs="+", required=True)
     parser.add_argument("--paint-bench", required=True)
     parser.add_argument("--pace-bench", required=True)
-    parser.add_argument("--wine-run", required=True)
     parser.add_argument("--wdrive", required=True)
     parser.add_argument("--installer", required=True)
     parser.add_argument("--dlmtool", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--short", action="store_true",
+                        help="small sizes and one short round: checks that every figure comes out")
     args = parser.parse_args()
-    args.version_dll = None
-    args.screenshots = None
+    # The figures of docs/PERFORMANCE.md come from the full sizes.
+    args.download_mib, args.large_mib, args.messages = (4, 4, 2000) if args.short else (32, 64, 20000)
     paths = h.Paths(args)
     os.makedirs(paths.work, exist_ok=True)
     lines = ["Machine: " + machine(), ""]
     lines += size_report(args) + [""]
     lines += download_report(args, paths, paths.work) + [""]
     lines += paint_report(args) + [""]
-    lines += memory_report(paths, paths.work)
+    lines += memory_report(args, paths, paths.work)
     print("\n".join(lines))
-    return 0
+    missing = unfilled(lines)
+    for line in missing:
+        print("BENCH FAILED: a figure is missing: " + line, file=sys.stderr)
+    return 1 if missing else 0
+
+
+def unfilled(lines):
+    """The report's table rows with an empty cell or no figure, and empty
+    blocks of a benchmark's own output."""
+    rows = [line for line in lines if line.startswith("|") and not line.startswith("|---")
+            and any(cell.strip() in ("", "None") for cell in line.strip().strip("|").split("|"))]
+    blocks = "\n".join(lines).split("```")[1::2]
+    return rows + ["an empty block of output"] * sum(1 for b in blocks if not b.strip())
 
 
 if __name__ == "__main__":

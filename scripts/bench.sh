@@ -2,6 +2,12 @@
 # The benchmarks: size, download pace, the dialog thread's cost per progress
 # message and the memory of whole runs. Prints a Markdown report.
 set -eu
+short=
+case "${1:-}" in
+  --short) short=--short ;;  # a few MiB and one short round: every figure comes out
+  "") ;;
+  *) echo "usage: scripts/bench.sh [--short]" >&2; exit 2 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh >&2
@@ -10,26 +16,27 @@ jobs=$(nproc)
 prefix=$build/wineprefix
 cmake/wine-prefix.sh "$prefix" >&2
 {
-  cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  # A build tree made before (by the test suite, say) is built as it is:
+  # its settings are its maker's, and it may be in use.
+  configure() {  # DIR ARGS...
+    [ -f "$1/CMakeCache.txt" ] || cmake -S . -B "$@" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  }
+  configure "$build/native"
   cmake --build "$build/native" -j "$jobs" --target dlmtool
-  cmake -S . -B "$build/win32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DPOLVEX_WINE_PREFIX="$prefix"
+  configure "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
   cmake --build "$build/win32" -j "$jobs" --target polvex paint_bench pace_bench
-  cmake -S . -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DPOLVEX_WINE_PREFIX="$prefix"
+  configure "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
   cmake --build "$build/win64" -j "$jobs" --target wdrive demo_installer
 } >&2
 if [ -z "${DISPLAY:-}" ]; then
-  export DISPLAY=:$(( 150 + RANDOM % 50 ))
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
+  . scripts/own_display.sh
+  start_own_display 170
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  sleep 1
 fi
-python3 scripts/bench.py --polvex "$build/win32/win/polvex.exe" \
+python3 scripts/bench.py $short --polvex "$build/win32/win/polvex.exe" \
   --libraries "$build/win32/win/libpolvex_win.a" "$build/win32/core/libpolvex_core.a" \
   --paint-bench "$build/win32/tests/bench/paint_bench.exe" \
-  --pace-bench "$build/win32/tests/bench/pace_bench.exe" --wine-run "$build/win32/wine-run" \
+  --pace-bench "$build/win32/tests/bench/pace_bench.exe" \
   --wdrive "$build/win64/tests/e2e/wdrive.exe" \
   --installer "$build/win64/tests/e2e/demo_installer.exe" \
   --dlmtool "$build/native/tools/dlmtool" --prefix "$prefix" --work "$build/bench"

@@ -37,7 +37,6 @@ def main():
     args = parser.parse_args()
     if args.https and not args.trust_root:
         parser.error("--https needs --trust-root")
-    args.version_dll = None
     args.screenshots = os.path.join(args.work, "screenshots") if args.headless else None
     paths = h.Paths(args)
     shutil.rmtree(paths.work, ignore_errors=True)
@@ -71,6 +70,7 @@ def main():
     subprocess.run([paths.dlmtool, "site", "build", conf, site], check=True)
     print("demo site built in %s" % site)
 
+    h.unmanaged_windows(paths, args.headless)
     nginx = h.Nginx(paths.work)
     nginx.start(site, rate_limited="400k", tls=tls, plain=not tls)
     driver = h.Driver(paths)
@@ -86,16 +86,31 @@ def main():
         time.sleep(1)
     finally:
         nginx.stop()
-    report(paths, driver, nginx, run, code)
-    return 0 if code == 0 else 1
+    problems = report(paths, driver, nginx, run, code)
+    if code != 0:
+        problems.append("polvex.exe ended with %s" % code)
+    if args.headless:
+        for name in SCREENSHOTS:
+            shot = os.path.join(paths.shots, name + ".png")
+            if not os.path.exists(shot):
+                problems.append("no screenshot " + shot)
+            elif h.blank_screenshot(shot):
+                problems.append("the screenshot %s is blank" % shot)
+    for problem in problems:
+        print("DEMO FAILED: " + problem)
+    return 1 if problems else 0
+
+
+# What the headless demo shows, in order.
+SCREENSHOTS = ("1-chooser", "2-downloading", "3-installer-started")
 
 
 def drive(paths, driver, run):
-    if not driver.wait(h.CHOOSER, 300):
+    if not driver.wait(h.CHOOSER, h.START_SECONDS):
         print("the language chooser did not open")
         return
     time.sleep(1)
-    h.screenshot(paths, "1-chooser")
+    h.screenshot(paths, SCREENSHOTS[0])
     driver.click(h.CHOOSER, h.IDOK)
     print("chose English and pressed OK")
     for _ in range(300):
@@ -104,17 +119,19 @@ def drive(paths, driver, run):
             break
         time.sleep(0.2)
     time.sleep(1.5)
-    h.screenshot(paths, "2-downloading")
+    h.screenshot(paths, SCREENSHOTS[1])
     # The download ends with the installer's window (it stays four seconds).
     if not driver.wait("Polvex demo installer", 180):
         print("the demo installer's window did not show")
         return
     time.sleep(1)
-    h.screenshot(paths, "3-installer-started")
+    h.screenshot(paths, SCREENSHOTS[2])
     driver.gone("Polvex demo installer", 30)
 
 
 def report(paths, driver, nginx, run, code):
+    """Prints what happened; returns what went wrong of what a user waits
+    for: the installer started and the tag recorded."""
     print("pages fetched over %s:" % ("HTTPS" if paths.trust_root else "HTTP"))
     for path, status, sent, _seconds in nginx.requests():
         print("  %s -> %s, %d bytes" % (path, status, sent))
@@ -124,7 +141,8 @@ def report(paths, driver, nginx, run, code):
     size = os.path.getsize(pinstall) if os.path.exists(pinstall) else 0
     print("bytes written to pinstall.exe: %d" % size)
     marker = run.file("installer-ran.txt")
-    print("installer started: %s" % ("yes" if os.path.exists(marker) else "no"))
+    started = os.path.exists(marker)
+    print("installer started: %s" % ("yes" if started else "no"))
     # A 32-bit program's HKLM\SOFTWARE is the 32-bit view of a 64-bit
     # system, as on 64-bit Windows.
     key = h.TAG_KEY
@@ -135,6 +153,8 @@ def report(paths, driver, nginx, run, code):
     print("exit code: %s" % code)
     if paths.shots:
         print("screenshots in %s" % paths.shots)
+    return ([] if started else ["the installer did not start"]) + (
+        [] if tag is not None else ["no tag recorded"])
 
 
 if __name__ == "__main__":

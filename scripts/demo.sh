@@ -23,12 +23,16 @@ jobs=$(nproc)
 prefix=$build/wineprefix
 cmake/wine-prefix.sh "$prefix" &
 prefix_job=$!
-cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A build tree made before (by the test suite, say) is built as it is: its
+# settings are its maker's, and it may be in use.
+configure() {  # DIR ARGS...
+  [ -f "$1/CMakeCache.txt" ] || cmake -S . -B "$@" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+}
+configure "$build/native"
 cmake --build "$build/native" -j "$jobs" --target dlmtool
 for arch in win32 win64; do
   toolchain=cmake/mingw-i686.cmake; [ $arch = win64 ] && toolchain=cmake/mingw-x86_64.cmake
-  cmake -S . -B "$build/$arch" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" -DPOLVEX_WINE_PREFIX="$prefix" >/dev/null
+  configure "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain"
 done
 cmake --build "$build/win32" -j "$jobs" --target polvex
 cmake --build "$build/win64" -j "$jobs" --target polvex wdrive demo_installer
@@ -40,10 +44,9 @@ if [ -n "$https" ]; then
   # its own. The test root is trusted by a helper of the program's
   # architecture, in the registry view that the program reads.
   toolchain=cmake/mingw-i686.cmake; [ "$arch" = win64 ] && toolchain=cmake/mingw-x86_64.cmake
-  cmake -S . -B "$build/$arch-https" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" -DPOLVEX_WINE_PREFIX="$prefix" \
+  configure "$build/$arch-https" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" \
     -DDLM_BOOTSTRAP_URL_1=https://127.0.0.1:47800/dlm/primary.txt \
-    -DDLM_BOOTSTRAP_URL_2=https://localhost:47800/dlm/alt1.txt >/dev/null
+    -DDLM_BOOTSTRAP_URL_2=https://localhost:47800/dlm/alt1.txt
   cmake --build "$build/$arch-https" -j "$jobs" --target polvex trust_root
   exe=$build/$arch-https/win/polvex.exe
   https_args=(--https --trust-root "$build/$arch-https/tests/wine/trust_root.exe")
@@ -53,11 +56,9 @@ wait $prefix_job
 headless=
 if [ -z "${DISPLAY:-}" ]; then
   headless=--headless
-  export DISPLAY=:$(( 100 + RANDOM % 50 ))
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
+  . scripts/own_display.sh
+  start_own_display 130
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  sleep 1
 fi
 python3 scripts/demo.py $headless "${https_args[@]}" --polvex "$exe" \
   --wdrive "$build/win64/tests/e2e/wdrive.exe" \

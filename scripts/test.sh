@@ -12,9 +12,16 @@ export LANG=C.UTF-8
 jobs=$(nproc)
 build=${POLVEX_BUILD_DIR:-$root/build}
 prefix=$build/wineprefix
-# The 32-bit program's scenarios run in a 32-bit prefix too, where this
-# machine runs 32-bit programs natively (they say why they skip elsewhere).
+# The two Windows builds' tests run side by side. Their scenarios all serve
+# the program's site on 127.0.0.1:47800, so the 32-bit build's run in a
+# network namespace of the suite's own, with wine prefixes of their own
+# (a wine server opens its programs' sockets, in its own namespace): a
+# 64-bit one for the 32-bit program as on 64-bit Windows and, where this
+# machine runs 32-bit programs natively, a 32-bit one (its scenarios say
+# why they skip elsewhere).
+prefix_wow64=$build/wineprefix-wow64
 prefix32=$build/wineprefix32
+ns=polvex-suite-$$
 failed=0
 
 configure_and_build() {  # DIR ARGS...
@@ -27,43 +34,91 @@ run_ctest() {  # DIR
   (cd "$1" && ctest --output-on-failure -j "$jobs") || failed=1
 }
 
-# Make the wine prefixes while the native builds compile.
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+in_ns() { nsenter --net="/run/netns/$ns" "$@"; }
+cleanup() {
+  kill ${xvfb_pids:-} 2>/dev/null
+  for p in "$prefix" "$prefix_wow64" "$prefix32"; do
+    WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null
+  done
+  ip netns delete "$ns" 2>/dev/null
+  true
+}
+trap cleanup EXIT
+
+# Make the wine prefixes while the native builds compile, each in the
+# network its tests use.
 { cmake/wine-prefix.sh "$prefix"
-  if cmake/wine32-native.sh >/dev/null; then cmake/wine-prefix.sh "$prefix32" win32; fi
+  in_ns cmake/wine-prefix.sh "$prefix_wow64"
+  if cmake/wine32-native.sh >/dev/null; then in_ns cmake/wine-prefix.sh "$prefix32" win32; fi
 } &
 prefix_job=$!
 
+# The builds first; then the Windows-side tests, which mostly wait (for
+# timeouts, paced servers, programs starting), run on two sides in the
+# background while the native tests, the sanitizer build and the fuzz
+# targets keep the processors busy.
 configure_and_build "$build/native" -DPOLVEX_STATIC_CHECKS=ON
+configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DPOLVEX_WINE_PREFIX="$prefix_wow64" -DPOLVEX_WINE_PREFIX32="$prefix32" -DPOLVEX_STATIC_CHECKS=ON \
+  -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool" -DPOLVEX_E2E_HELPERS="$build/win64/tests/e2e"
+configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
+wait $prefix_job
+echo "== builds and wine prefixes ready after $SECONDS s"
+
+# Windows with dialogs need a display: always ones of the suite's own, one
+# for each side.
+. scripts/own_display.sh
+start_own_display 90
+display64=$DISPLAY; xvfb_pids=$xvfb_pid
+start_own_display 91
+display32=$DISPLAY; xvfb_pids="$xvfb_pids $xvfb_pid"
+unset DISPLAY
+
+# The 32-bit side, in its namespace.
+log32=$build/win32-tests.log
+DISPLAY=$display32 in_ns bash -c 'cd "$1" && ctest --output-on-failure -j "$2"' \
+  - "$build/win32" "$jobs" >"$log32" 2>&1 &
+side32=$!
+
+# The 64-bit side, then the README's own commands as a newcomer runs them on
+# a machine without a display: the demo, plain and over HTTPS, and the
+# benchmarks in their short round (the report with every figure in it; the
+# figures themselves belong in docs/PERFORMANCE.md), in the same prefix.
+side64() {
+  local status=0 command started
+  (cd "$build/win64" && DISPLAY=$display64 ctest --output-on-failure -j "$jobs") || status=1
+  for command in "scripts/demo.sh" "scripts/demo.sh --https" "scripts/bench.sh --short"; do
+    echo "== $command"
+    started=$SECONDS
+    bash $command || { echo "FAIL $command"; status=1; }
+    echo "== $command: $(( SECONDS - started )) s"
+  done
+  return $status
+}
+log64=$build/win64-tests.log
+side64 >"$log64" 2>&1 &
+side64_job=$!
+
 run_ctest "$build/native"
 configure_and_build "$build/native-san" -DPOLVEX_SANITIZE=ON
 run_ctest "$build/native-san"
-
 # The fuzz targets, a few seconds each, so that they keep building and
 # running (scripts/fuzz.sh runs them long).
 CC=clang CXX=clang++ cmake -S "$root" -B "$build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPOLVEX_FUZZ=ON -DPOLVEX_FUZZ_TEST_SECONDS=5 >/dev/null
 cmake --build "$build/fuzz" -j "$jobs" --target fuzz_targets
 (cd "$build/fuzz" && ctest --output-on-failure -j "$jobs" -L fuzz) || failed=1
+echo "== native tests done after $SECONDS s"
 
-configure_and_build "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_WINE_PREFIX32="$prefix32" -DPOLVEX_STATIC_CHECKS=ON \
-  -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool" -DPOLVEX_E2E_HELPERS="$build/win64/tests/e2e"
-configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-  -DPOLVEX_WINE_PREFIX="$prefix" -DPOLVEX_DLMTOOL="$build/native/tools/dlmtool"
-wait $prefix_job
-
-# Windows with dialogs need a display: always one of the suite's own.
-for n in $(seq 90 120); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null; for p in "$prefix" "$prefix32"; do WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null; done; true' EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-
-run_ctest "$build/win32"
-run_ctest "$build/win64"
+wait $side64_job || failed=1
+echo "== the 64-bit side (ended after $SECONDS s at the latest)"
+cat "$log64"
+wait $side32 || failed=1
+echo "== the 32-bit side (ended after $SECONDS s at the latest)"
+cat "$log32"
 
 if [ $failed -ne 0 ]; then
   echo "SOME TESTS FAILED"

@@ -1,23 +1,11 @@
 // dlmtool: the vendor's tool for the download manager's servers. This file
-// only picks the command; each command lives in a file of its own.
-#include <stddef.h>
-#include <stdio.h>
-#include <string.h>
-
-#include <iostream>
-#include <iterator>
-#include <set>
+// is the top of the house: the table of commands, each in a file of its
+// own under commands/, and cli/command_table.h runs the one asked for.
 #include <string>
 #include <vector>
 
-#include "encipher.h"
-#include "info_command.h"
-#include "manifest_command.h"
-#include "reply_command.h"
-#include "site_build.h"
-#include "site_check.h"
-#include "stamp.h"
-#include "tool_support.h"
+#include "cli/command_table.h"
+#include "commands/commands.h"
 
 namespace {
 
@@ -42,50 +30,6 @@ const char site_usage[] =
     "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--ca-file FILE]\n";
 
-const char encipher_usage[] =
-    "usage: dlmtool encipher [IN] [--output OUT]\n"
-    "Enciphers IN (standard input without it) into OUT (standard output\n"
-    "without it), as the servers send their replies.\n" OUTPUT_FILE_NOTE;
-const char decipher_usage[] =
-    "usage: dlmtool decipher [IN] [--output OUT]\n"
-    "Deciphers IN (standard input without it) into OUT (standard output\n"
-    "without it), as the program reads replies.\n" OUTPUT_FILE_NOTE;
-
-std::string input_text(const ParsedArgs& args)
-{
-    if (!args.positional.empty())
-        return read_file(args.positional[0]);
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-}
-
-int encipher_command(const ParsedArgs& args)
-{
-    write_output(args.get("-o"), encipher(input_text(args)));
-    return 0;
-}
-
-int decipher_command(const ParsedArgs& args)
-{
-    write_output(args.get("-o"), decipher(input_text(args)));
-    return 0;
-}
-
-const size_t ANY_NUMBER = static_cast<size_t>(-1);
-
-// A command, what it takes and how it is explained. A command runs only
-// with its number of positional arguments.
-struct NamedCommand {
-    const char* name;
-    int (*run)(const ParsedArgs& args);
-    const char* usage;
-    std::set<std::string> value_options;
-    size_t min_positional;
-    size_t max_positional;
-    // Why a count is refused; null: the first argument too many is named.
-    const char* count_error;
-    std::set<std::string> flag_options = {};
-};
-
 const NamedCommand commands[] = {
     {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
     {"decipher", decipher_command, decipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
@@ -104,85 +48,12 @@ const NamedCommand commands[] = {
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 
-// Parses the arguments, answers --help, checks the count, then runs.
-int run_command(const NamedCommand& command, const std::vector<std::string>& args)
-{
-    ParsedArgs parsed = parse_args(args, command.value_options, command.flag_options);
-    if (parsed.help) {
-        fputs(command.usage, stdout);
-        return 0;
-    }
-    size_t count = parsed.positional.size();
-    if (count < command.min_positional || count > command.max_positional) {
-        if (command.count_error)
-            throw UsageError(command.count_error);
-        throw UsageError("unexpected argument " + parsed.positional[command.max_positional]);
-    }
-    return command.run(parsed);
-}
-
-// Runs the command, reporting its failure as the tool does for all.
-int run_reporting(const NamedCommand& command, const std::vector<std::string>& args)
-{
-    try {
-        return run_command(command, args);
-    } catch (const UsageError& error) {
-        fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
-        return 2;
-    } catch (const ToolError& error) {
-        fprintf(stderr, "dlmtool %s: %s\n", command.name, error.what());
-        return 1;
-    }
-}
-
-// Prints the usage (on standard output when asked for) and returns the
-// exit code.
-int show_usage(const char* text, bool asked)
-{
-    fputs(text, asked ? stdout : stderr);
-    return asked ? 0 : 2;
-}
-
-bool asks_for_help(const std::string& arg)
-{
-    return arg == "--help" || arg == "-h";
-}
-
-// The command names, for a suggestion when one is mistyped.
-std::vector<std::string> command_names()
-{
-    std::vector<std::string> names;
-    for (const NamedCommand& command : commands)
-        names.push_back(command.name);
-    return names;
-}
+const ToolTable tool = {commands, sizeof commands / sizeof commands[0], usage, DLMTOOL_VERSION,
+                        "site", site_usage};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || asks_for_help(args[0]))
-        return show_usage(usage, !args.empty());
-    if (args[0] == "--version") {
-        printf("dlmtool %s\n", DLMTOOL_VERSION);
-        return 0;
-    }
-    std::string name = args[0];
-    size_t words = 1;
-    if (name == "site") {
-        if (args.size() < 2 || asks_for_help(args[1]))
-            return show_usage(site_usage, args.size() >= 2);
-        name += " " + args[1];
-        words = 2;
-    }
-    for (const NamedCommand& command : commands) {
-        if (name == command.name)
-            return run_reporting(command, std::vector<std::string>(
-                                              args.begin() + static_cast<std::ptrdiff_t>(words),
-                                              args.end()));
-    }
-    fprintf(stderr, "dlmtool: unknown command '%s'%s\n%s", printable(name).c_str(),
-            nearest_suggestion(name, command_names()).c_str(), usage);
-    return 2;
+    return run_tool(tool, std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -15,6 +15,11 @@ import urllib.parse
 TAG_KEY = "SOFTWARE\\Polvex\\Downloader"
 UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Polvex Nimbra"
 SITE_PORT = 47800
+# How long a program may take to show its first window. The wait ends when
+# the window shows; the bound is for machines that emulate 32-bit programs,
+# where one takes a minute or more to start (more with other wine work
+# beside it).
+START_SECONDS = 300
 
 TEXT_CONNECT = "Failed to connect to download site.\r\nPlease try again later..."
 TEXT_PARSE = "Parsing error occured. Please contact\r\nus if this error persists."
@@ -30,19 +35,25 @@ LANGUAGE_BUTTON = {code: 1015 + i for i, code in enumerate(
 
 
 class Paths:
+    """The programs and folders of a run, from a caller's parsed arguments.
+    Each caller (the scenarios, the demo, the benchmarks) gives only what it
+    has: whatever it lacks is None here."""
+
     def __init__(self, args):
-        self.polvex = os.path.abspath(args.polvex)
-        self.wdrive = os.path.abspath(args.wdrive)
-        self.installer = os.path.abspath(args.installer)
-        self.swapper = os.path.abspath(args.swapper) if args.swapper else None
-        self.version_dll = os.path.abspath(args.version_dll) if args.version_dll else None
-        trust_root = getattr(args, "trust_root", None)
-        self.trust_root = os.path.abspath(trust_root) if trust_root else None
-        self.planted_dll = os.path.abspath(args.planted_dll) if args.planted_dll else None
-        self.dlmtool = os.path.abspath(args.dlmtool)
-        self.prefix = os.path.abspath(args.prefix)
-        self.work = os.path.abspath(args.work)
-        self.shots = os.path.abspath(args.screenshots) if args.screenshots else None
+        def path(name):
+            value = getattr(args, name, None)
+            return os.path.abspath(value) if value else None
+        self.polvex = path("polvex")
+        self.wdrive = path("wdrive")
+        self.installer = path("installer")
+        self.swapper = path("swapper")
+        self.version_dll = path("version_dll")
+        self.trust_root = path("trust_root")
+        self.planted_dll = path("planted_dll")
+        self.dlmtool = path("dlmtool")
+        self.prefix = path("prefix")
+        self.work = path("work")
+        self.shots = path("screenshots")
         # The program built to check its installer's signer, that name and
         # its issuer's.
         self.signer_polvex = getattr(args, "signer_polvex", None)
@@ -427,6 +438,20 @@ def system_proxy(paths, server):
             reg_put(paths, INTERNET_SETTINGS, name, value)
 
 
+X11_DRIVER = "HKCU\\Software\\Wine\\X11 Driver"
+
+
+def unmanaged_windows(paths, unmanaged):
+    """Whether the prefix leaves its windows unmanaged. Under Xvfb no window
+    manager runs, and wine waits two seconds for one each time a window is
+    hidden (the language chooser closing, a run's window ending) unless
+    they are; on a person's desktop they are managed, to be moved and
+    decorated."""
+    value = ("REG_SZ", "N") if unmanaged else None
+    if not reg_put(paths, X11_DRIVER, "Managed", value):
+        raise RuntimeError("cannot set how the prefix's windows are managed")
+
+
 def free_port():
     """A loopback port that nothing listens on at the moment."""
     with socket.socket() as s:
@@ -535,3 +560,11 @@ def screenshot(paths, name):
     out = os.path.join(paths.shots, name + ".png")
     subprocess.run(["import", "-window", "root", "-trim", "+repage", out], capture_output=True, timeout=30)
     return out
+
+
+def blank_screenshot(png):
+    """Whether a screenshot shows nothing: a screen with a window on it has
+    more than a few colours (text, frame, buttons)."""
+    proc = subprocess.run(["identify", "-format", "%k", png], capture_output=True, text=True,
+                          timeout=30)
+    return proc.returncode != 0 or int(proc.stdout.strip() or 0) < 8

@@ -93,7 +93,7 @@ class Context:
 
     def choose(self, code=None):
         """Waits for the chooser, checks a language if asked, presses OK."""
-        check(self.driver.wait(h.CHOOSER), "the language chooser did not open")
+        check(self.driver.wait(h.CHOOSER, h.START_SECONDS), "the language chooser did not open")
         if code:
             check(self.driver.click(h.CHOOSER, h.LANGUAGE_BUTTON[code]), "could not check " + code)
             time.sleep(0.3)
@@ -216,7 +216,7 @@ def scenario_german(ctx):
     ctx.serve(site)
     german = {"LC_ALL": "de_DE.UTF-8", "LANG": "de_DE.UTF-8"}
     run = ctx.start(env=german)
-    check(d.wait(h.CHOOSER), "no chooser")
+    check(d.wait(h.CHOOSER, h.START_SECONDS), "no chooser")
     check(d.checked(h.CHOOSER, h.LANGUAGE_BUTTON["DEU"]), "Deutsch is not checked")
     check(not d.checked(h.CHOOSER, h.LANGUAGE_BUTTON["ENG"]), "English is checked too")
     ctx.choose()
@@ -235,7 +235,7 @@ def scenario_chooser_dismissed(ctx):
     ctx.serve(site)
     d.reg_delete(ctx.tag_key)
     run = ctx.start()
-    check(d.wait(h.CHOOSER), "no chooser")
+    check(d.wait(h.CHOOSER, h.START_SECONDS), "no chooser")
     h.screenshot(ctx.paths, "chooser")
     check(d.command(h.CHOOSER, h.IDCANCEL), "could not send escape")
     code = run.exit_code(timeout=30)
@@ -632,7 +632,7 @@ def scenario_second_copy(ctx):
     site = ctx.build_site()
     ctx.serve(site, rate_limited="100k")
     first = ctx.start()
-    check(d.wait(h.CHOOSER), "no chooser")
+    check(d.wait(h.CHOOSER, h.START_SECONDS), "no chooser")
     second = ctx.start()
     code = second.exit_code(timeout=30)
     check(code == 0, "second copy exit code %r" % code)
@@ -653,6 +653,9 @@ def scenario_proxy(ctx):
             run = ctx.start()
             ctx.choose()
             ctx.expect_success(run, installer_path(ctx, site, "p_Vandel_sys_", "ENG"))
+        # The proxy logs a request before it passes it on, nginx only once
+        # it has answered it: the site's log is whole once nginx has ended.
+        ctx.nginx.stop()
         check(ctx.asked()[:5] == ["/dlm/primary.txt", "/dlm/alt1.txt", "/dlm/althop1.txt",
                                   "/dl/p_Vandel_sys_ENG.ENG", "/dl/p_Vandel_sys_ENG.exe"],
               "asked %r" % ctx.asked())
@@ -663,12 +666,13 @@ def scenario_proxy(ctx):
               "the localhost page went past the proxy: %r" % carried)
 
         # The vendor's check goes through the proxy of the usual variable.
+        ctx.serve(site)
         env = dict(h.own_env(), http_proxy="http://" + proxy.address)
-        served_before = len(ctx.asked())
         proc = subprocess.run([ctx.paths.dlmtool, "site", "check", SITE + "dlm/alt1.txt"],
                               env=env, capture_output=True, text=True, timeout=120)
         check(proc.returncode == 0, "site check failed: " + proc.stdout + proc.stderr)
-        checked = ctx.asked()[served_before:]
+        ctx.nginx.stop()
+        checked = ctx.asked()
         carried = proxy.urls()[len(carried):]
         check(checked and sorted(urllib.parse.urlsplit(url).path for url in carried) == sorted(checked),
               "site check: the site served %r, the proxy carried %r" % (checked, carried))
@@ -774,7 +778,6 @@ SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
 HOP = SITE + "dlm/hop.txt"
 ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
-SMALL_INSTALLER = b"MZ" + b"\0" * 998
 DELETED = "deleted"
 
 
@@ -784,11 +787,16 @@ def enciphered(ctx, text):
 
 
 @contextlib.contextmanager
-def hostile_server(ctx, reply=ANSWER, manifest=b"1000\nHostile test\n",
-                   installer=SMALL_INSTALLER, **installer_options):
+def hostile_server(ctx, reply=ANSWER, manifest=None, installer=None, **installer_options):
     """The test web server on the site port for the body of a with
     statement, with reply as the first bootstrap reply (the second bootstrap
-    URL gets a 404 page), and the English package."""
+    URL gets a 404 page), and the English package: by default the demo
+    installer, a real program (a file that merely starts with "MZ" is
+    handed by wine to its 16-bit host, and refused by 64-bit Windows)."""
+    if manifest is None:
+        manifest = b"%d\nHostile test\n" % len(demo_installer(ctx))
+    if installer is None:
+        installer = demo_installer(ctx)
     with h.TestServer(ctx.root) as server:
         server.set("/dlm/primary.txt", enciphered(ctx, reply))
         server.set("/dl/p_Vandel_sys_ENG.ENG", manifest)
@@ -803,14 +811,15 @@ def run_to_error(ctx, text, scratch=None, seconds=60, shot=None):
     return run
 
 
-def run_to_small_installer(ctx):
-    """A run that stores SMALL_INSTALLER as the installer and ends with 0."""
+def run_to_stored_installer(ctx):
+    """A run that stores the hostile server's default installer and ends
+    with 0."""
     run = ctx.start()
     ctx.choose()
     code = run.exit_code(timeout=60)
     check(code == 0, "exit code %r" % code)
     with open(run.file("pinstall.exe"), "rb") as f:
-        check(f.read() == SMALL_INSTALLER, "pinstall.exe is not the installer")
+        check(f.read() == demo_installer(ctx), "pinstall.exe is not the installer")
 
 
 def check_wrote_at_most_installer(run):
@@ -829,7 +838,7 @@ def scenario_hostile_long_replies(ctx):
     # 30000 bytes with the fields at the front: read as its first 22000.
     record = "iFlag=0|sDlurl=%s|pad=" % DIRECTORY
     with hostile_server(ctx, record + "y" * (30000 - len(record))) as server:
-        run_to_small_installer(ctx)
+        run_to_stored_installer(ctx)
         # 30000 bytes with the fields past the first 22000: no answer.
         pad = "pad=" + "y" * 22100 + "|"
         server.set("/dlm/primary.txt", enciphered(ctx, pad + ANSWER))
@@ -867,7 +876,7 @@ def scenario_hostile_reply_fields(ctx):
         # A scheme in capitals is still http: the chain goes on to the
         # installer, and the run ends.
         server.set("/dlm/primary.txt", enciphered(ctx, "iFlag=1|sUrl=HTTP" + HOP[4:]))
-        run_to_small_installer(ctx)
+        run_to_stored_installer(ctx)
         asked = served_paths()
         check("/dlm/hop.txt" in asked and "/dl/p_Vandel_sys_ENG.exe" in asked,
               "HTTP:// was not followed: asked %r" % asked)

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "fuzz_check.h"
 #include "limits.h"
 #include "page_fetcher.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cipher.h"
-#include "encipher.h"
+#include "site/encipher.h"
 
 TEST(Cipher, TableIsAPermutationOfNonZeroBytes)
 {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "manifest.h"
-#include "manifest_command.h"
-#include "tool_support.h"
+#include "site/package_manifest.h"
+#include "cli/cli.h"
 
 namespace {
 

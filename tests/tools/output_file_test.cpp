@@ -8,9 +8,11 @@
 #include <thread>
 
 #include "scratch_dir.h"
-#include "site_build.h"
-#include "site_config.h"
-#include "tool_support.h"
+#include "site/site_build.h"
+#include "site/config_file.h"
+#include "site/site_config.h"
+#include "cli/cli.h"
+#include "files/output.h"
 
 namespace {
 

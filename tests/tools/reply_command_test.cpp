@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "encipher.h"
-#include "reply_command.h"
+#include "site/encipher.h"
+#include "site/reply_fields.h"
 #include "reply_record.h"
-#include "tool_support.h"
+#include "cli/cli.h"
 
 namespace {
 

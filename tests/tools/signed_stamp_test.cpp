@@ -5,13 +5,15 @@
 
 #include <string>
 
-#include "der.h"
+#include "pe/der.h"
 #include "pe_image.h"
-#include "pe_signature.h"
+#include "pe/pe_signature.h"
+#include "pe/tag_attribute.h"
 #include "scratch_dir.h"
-#include "stamp.h"
+#include "pe/stamp.h"
+#include "pe/tag_reading.h"
 #include "tag.h"
-#include "tool_support.h"
+#include "cli/cli.h"
 
 namespace {
 

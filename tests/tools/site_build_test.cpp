@@ -6,10 +6,11 @@
 #include <set>
 #include <string>
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "scratch_dir.h"
-#include "site_build.h"
-#include "site_config.h"
+#include "site/site_build.h"
+#include "site/config_file.h"
+#include "site/site_config.h"
 
 namespace {
 

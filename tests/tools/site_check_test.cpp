@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "encipher.h"
+#include "site/encipher.h"
 #include "limits.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "site_build.h"
-#include "site_check.h"
-#include "site_config.h"
-#include "stamp.h"
+#include "site/site_build.h"
+#include "site/site_check.h"
+#include "site/config_file.h"
+#include "site/site_config.h"
+#include "pe/stamp.h"
 
 namespace {
 

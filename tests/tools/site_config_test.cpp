@@ -5,8 +5,9 @@
 
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "site_config.h"
-#include "tool_support.h"
+#include "site/config_file.h"
+#include "site/site_config.h"
+#include "cli/cli.h"
 
 namespace {
 

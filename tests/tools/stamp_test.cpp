@@ -3,13 +3,14 @@
 #include <filesystem>
 #include <string>
 
-#include "encipher.h"
-#include "info_command.h"
+#include "site/encipher.h"
+#include "site/program_info.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "stamp.h"
+#include "pe/stamp.h"
+#include "pe/tag_reading.h"
 #include "tag.h"
-#include "tool_support.h"
+#include "cli/cli.h"
 
 namespace {
 

@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Checks the floors of tools/: every include points down
+(dlmtool.cpp, commands/, site/, pe/, files/, cli/, then core's headers by
+their bare names), no headers include each other round in a circle, and
+each folder's main header opens with a line saying what the folder is for.
+Prints each breach and exits 1 when there is one."""
+import argparse
+import os
+import re
+import sys
+
+FLOORS = ["cli", "files", "pe", "site", "commands", ""]  # lowest first
+MAIN_HEADERS = {"cli": "cli.h", "files": "files.h", "pe": "pe_signature.h",
+                "site": "site_config.h", "commands": "commands.h"}
+
+
+def sources(tools):
+    for folder in FLOORS:
+        path = os.path.join(tools, folder)
+        for name in sorted(os.listdir(path)):
+            if name.endswith((".h", ".cpp")):
+                yield os.path.join(folder, name) if folder else name
+
+
+def includes(tools, source):
+    with open(os.path.join(tools, source)) as f:
+        return re.findall(r'^#include "([^"]+)"', f.read(), re.M)
+
+
+def breaches(tools, core):
+    found = []
+    graph = {}
+    for source in sources(tools):
+        floor = FLOORS.index(os.path.dirname(source))
+        graph[source] = []
+        for target in includes(tools, source):
+            if "/" not in target:
+                if not os.path.exists(os.path.join(core, target)):
+                    found.append("%s: %s is neither core's nor named by its folder" % (source, target))
+                continue
+            if not os.path.exists(os.path.join(tools, target)):
+                found.append("%s: %s does not exist" % (source, target))
+                continue
+            graph[source].append(target)
+            if FLOORS.index(os.path.dirname(target)) > floor:
+                found.append("%s includes %s, a floor above it" % (source, target))
+    for start in graph:
+        seen, todo = set(), list(graph[start])
+        while todo:
+            at = todo.pop()
+            if at == start:
+                found.append("%s includes itself through other headers" % start)
+                break
+            if at not in seen:
+                seen.add(at)
+                todo.extend(graph.get(at, []))
+    for folder, header in MAIN_HEADERS.items():
+        with open(os.path.join(tools, folder, header)) as f:
+            if not f.readline().startswith("// %s/: " % folder):
+                found.append("%s/%s does not open with '// %s/: ...'" % (folder, header, folder))
+    return found
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tools", required=True)
+    parser.add_argument("--core", required=True)
+    args = parser.parse_args()
+    found = breaches(args.tools, args.core)
+    for line in found:
+        print(line)
+    print("%d breaches" % len(found))
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,29 @@
+// dlmtool site build: a static download site from a site configuration.
+#include "cli/args.h"
+#include "commands/commands.h"
+#include "files/output.h"
+#include "site/config_file.h"
+#include "site/site_build.h"
+#include "site/site_config.h"
+
+const char site_build_usage[] =
+    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
+    "Writes a static download site under OUTDIR, to be served as it is with\n"
+    "OUTDIR as the document root: every package's manifest and installer in\n"
+    "the download directory, and the reply pages. The format of CONFIG is\n"
+    "described in docs/site-config.md. Refuses, naming the line, a redirect\n"
+    "within the site to a page it does not have, to a manifest or an\n"
+    "installer, in a loop, or in a chain longer than the program follows.\n"
+    "  --json  the summary as one JSON object (download_directory, folder,\n"
+    "          manifests, news_lines, installers, copied, hard_links, pages,\n"
+    "          replaced_package_files, partner_copies)\n" OUTPUT_FILE_NOTE;
+
+int site_build_command(const ParsedArgs& args)
+{
+    const std::string& outdir = args.positional[1];
+    SiteConfig config = read_site_config(args.positional[0]);
+    SiteBuildSummary summary = build_site(config, outdir);
+    write_output("", args.has("--json") ? describe_build_json(config, summary, outdir)
+                                        : describe_build(config, summary, outdir));
+    return 0;
+}

@@ -1,0 +1,92 @@
+// dlmtool site check: a download site checked as the program sees it.
+#include <stdint.h>
+
+#include <iostream>
+
+#include "cli/args.h"
+#include "cli/cli.h"
+#include "commands/commands.h"
+#include "files/files.h"
+#include "limits.h"
+#include "site/curl_web_client.h"
+#include "site/site_check.h"
+
+const char site_check_usage[] =
+    "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
+    "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
+    "                          [--ca-file FILE] [--signer NAME [--signer-ca-file FILE]]\n"
+    "Follows the chain of replies from each bootstrap URL on its own, as the\n"
+    "program follows one, and reports whether it reaches a download\n"
+    "directory; then fetches the manifest of every package in each directory\n"
+    "reached and checks that its installer is served with status 200 and the\n"
+    "size that the manifest announces, and reads back the tag of every\n"
+    "partner copy that the directory's partners/index.txt lists. Exits 0 only\n"
+    "when every chain reaches a directory and everything there is fine: the\n"
+    "second URL exists for the day the first fails, so it must work too.\n"
+    "  --as-program  resolve as the program does instead: the second URL only\n"
+    "                when the first chain ends without a directory (one URL\n"
+    "                serves for both when SECOND_URL is not given)\n"
+    "  --json        one JSON object on standard output in place of the text:\n"
+    "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
+    "                (each with its \"packages\" and \"partner_copies\"), and\n"
+    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n"
+    "  --signer NAME  also fetch every installer and check it as the program\n"
+    "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
+    "                signature with a matching image digest, a chain to a trusted\n"
+    "                root valid now, and a signer whose common name is NAME, byte\n"
+    "                for byte\n"
+    "  --signer-ca-file FILE  the roots (PEM) the signer's chain may end at, as\n"
+    "                the users' Windows trusts them; without it, this system's\n"
+    "                trusted roots\n"
+    "Only http and https are spoken, for the URLs and every redirection; any\n"
+    "other scheme fails that link or package, and so does a redirection from\n"
+    "https to http. Every request is bounded: at most\n"
+    "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
+    "and a body of at most --max-size bytes (1073741824) for an installer\n"
+    "without a length or a partner copy. A request that reaches a limit fails\n"
+    "its link or package, and the check goes on with the others. What a site\n"
+    "sends is shown with control characters and bytes beyond ASCII escaped.\n"
+    "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
+    "all_proxy, no_proxy) are honoured.\n"
+    "An https server's certificate is checked as the program checks it: it must\n"
+    "chain to a trusted root, name the host and be in its dates; one that fails\n"
+    "fails its link or package.\n"
+    "  --ca-file FILE  the trusted roots, as a PEM file, in place of the\n"
+    "                  system's (a test root)\n"
+    "Every plain http link of a chain, and a plain http download directory, is\n"
+    "warned about on standard error, without failing the check: what it serves\n"
+    "can be replaced on the way.\n";
+
+int site_check_command(const ParsedArgs& args)
+{
+    for (const std::string& url : args.positional) {
+        if (url.empty() || url.size() >= URL_BUFFER_SIZE)
+            throw UsageError("a bootstrap URL must have 1 to " +
+                             std::to_string(URL_BUFFER_SIZE - 1) + " characters");
+    }
+    const std::string& first = args.positional[0];
+    const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
+    WebLimits limits;
+    const uint64_t DAY = 86400;
+    limits.connect_seconds = static_cast<long>(number_option(
+        args, "--connect-timeout", static_cast<uint64_t>(limits.connect_seconds), DAY));
+    limits.total_seconds = static_cast<long>(
+        number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
+    limits.max_body_bytes =
+        number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    if (args.has("--ca-file")) {
+        // A file that cannot be read is refused before any request.
+        limits.ca_file = args.get("--ca-file");
+        readable_file_size(limits.ca_file);
+    }
+    CurlWebClient web(limits);
+    CheckOptions options{args.has("--as-program"), args.has("--json"), args.get("--signer"),
+                         args.get("--signer-ca-file"), &std::cerr};
+    if (args.has("--signer") && options.signer.empty())
+        throw UsageError("--signer needs the signer's common name");
+    if (args.has("--signer-ca-file") && !args.has("--signer"))
+        throw UsageError("--signer-ca-file goes with --signer");
+    int result = check_site(first, second, web, std::cout, options);
+    std::cout.flush();
+    return result;
+}

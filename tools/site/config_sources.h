@@ -1,0 +1,16 @@
+// The rules of the keywords that name files: the installers (installer,
+// package, language) and the program stamped for each partner (program,
+// tag, placement).
+#pragma once
+#include "site/config_reader.h"
+#include "site/config_words.h"
+
+void read_installer(ConfigReader& reader, const KeywordLine& line);
+void read_package(ConfigReader& reader, const KeywordLine& line);
+void read_language(ConfigReader& reader, const KeywordLine& line);
+void read_program(ConfigReader& reader, const KeywordLine& line);
+void read_tag(ConfigReader& reader, const KeywordLine& line);
+void read_placement(ConfigReader& reader, const KeywordLine& line);
+
+// After the last line: the copies can be stamped.
+void finish_tags(ConfigReader& reader);
