@@ -26,5 +26,7 @@ const size_t MAX_DOWNLOAD_DIR_URL = DOWNLOAD_URL_SIZE - 1 - MAX_INSTALLER_NAME;
 
 // A chain of replies follows at most this many redirections.
 const int MAX_REDIRECTIONS = 20;
+// One request follows at most this many HTTP redirections.
+const int MAX_HTTP_REDIRECTIONS = 10;
 // A previous installation folder gets at most this many ".old" suffixes.
 const int MAX_OLD_SUFFIXES = 25;

@@ -43,7 +43,7 @@ const NamedCommand commands[] = {
     {"site build", site_build_command, site_build_usage, {}, 2, 2,
      "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage,
-     {"--connect-timeout", "--max-time", "--max-size", "--signer", "--signer-ca-file",
+     {"--connect-timeout", "--max-time", "--max-size", "--signer", "--issuer", "--signer-ca-file",
       "--ca-file"}, 1, 2,
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };

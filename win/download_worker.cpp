@@ -28,25 +28,9 @@ struct WorkerContext {
     HCRYPTHASH written;  // the digest of every byte written
 };
 
-// Reads what has arrived, up to size bytes. A read of a fixed size would
-// wait for all of it, and a link slower than size bytes in the receive
-// timeout would fail while still moving; waiting only for the first byte
-// (InternetQueryDataAvailable) leaves the request's receive timeout to end
-// only a server that has sent nothing for that long. At the body's end
-// nothing is available and the read reports the end.
 int read_chunk(void* context, char* buffer, uint32_t size, uint32_t* count)
 {
-    HINTERNET request = static_cast<WorkerContext*>(context)->request;
-    DWORD available = 0;
-    DWORD got = 0;
-    *count = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0))
-        return 0;
-    if (available != 0 && available < size)
-        size = available;
-    BOOL ok = InternetReadFile(request, buffer, size, &got);
-    *count = got;
-    return ok ? 1 : 0;
+    return read_arrived(static_cast<WorkerContext*>(context)->request, buffer, size, count);
 }
 
 int64_t write_chunk(void* context, const char* buffer, uint32_t count)
@@ -172,13 +156,15 @@ int download_installer(WorkerContext& context)
                                              CRYPT_VERIFYCONTEXT) != FALSE;
     provider.reset(acquired);
     CryptHash written;
-    if (!file || !digest_ready || !start_digest(provider.get(), written))
+    if (!file)
+        return 0;
+    context.file = file.get();  // from here on the file exists
+    if (!digest_ready || !start_digest(provider.get(), written))
         return 0;
     UrlRequest opened;
     if (!open_url(run_state.download_url, opened))
         return 0;
     context.request = opened.request.get();
-    context.file = file.get();
     context.written = written.get();
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
@@ -200,5 +186,12 @@ void __cdecl download_worker(void* window)
     // The request and the file are filled in as the download opens them.
     WorkerContext context = {};
     context.window = static_cast<HWND>(window);
-    post_done(context.window, download_installer(context));
+    int ok = download_installer(context);
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+    // A build that checks the signer leaves no file behind that it has not
+    // checked: whatever failed, the file (closed by now) goes.
+    if (!ok && context.file)
+        DeleteFileW(INSTALLER_FILE_NAME_W);
+#endif
+    post_done(context.window, ok);
 }

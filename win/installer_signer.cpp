@@ -1,3 +1,5 @@
+// The revocation parameters' timeout is among their extra fields.
+#define CERT_REVOCATION_PARA_HAS_EXTRA_FIELDS
 #include "installer_signer.h"
 
 #include <softpub.h>
@@ -9,9 +11,115 @@
 
 namespace {
 
-// The primary signer's certificate: its chain must end at a trusted root
-// and its common name must be signer.
-bool signer_matches(HANDLE state, const char* signer)
+// What the crypto API decodes for the checks, one at a time: static, as a
+// stack buffer this large would need stack probes. A name or a usage list
+// that does not fit fails the check.
+union {
+    CERT_NAME_INFO name;
+    CERT_ENHKEY_USAGE usage;
+    BYTE bytes[8192];
+} decoded;
+
+// Decodes an encoded name as UTF-16 values into decoded.
+bool decode_name(const BYTE* encoded, DWORD length)
+{
+    DWORD size = sizeof decoded;
+    return CryptDecodeObject(X509_ASN_ENCODING, X509_UNICODE_NAME, encoded, length, 0, &decoded,
+                             &size) != FALSE;
+}
+
+// True when the encoded name holds exactly one common name, with no NUL in
+// it, and that name is expected (UTF-8), byte for byte. The API's own
+// readers would give the first of several names, and a name only up to its
+// first NUL.
+bool only_common_name_is(const CERT_NAME_BLOB& encoded, const char* expected)
+{
+    // Wine's decoder counts a value's terminator in its length, Windows'
+    // documented one does not: a name known to be "a" tells which.
+    static const BYTE NAME_A[] = {0x30, 0x0c, 0x31, 0x0a, 0x30, 0x08, 0x06, 0x03, 0x55, 0x04,
+                                  0x03, 0x0c, 0x01, 'a'};
+    if (!decode_name(NAME_A, sizeof NAME_A))
+        return false;
+    DWORD terminator = decoded.name.rgRDN[0].rgRDNAttr[0].Value.cbData / sizeof(wchar_t) - 1;
+    if (!decode_name(encoded.pbData, encoded.cbData))
+        return false;
+    const CERT_RDN_VALUE_BLOB* found = nullptr;
+    for (DWORD i = 0; i < decoded.name.cRDN; ++i) {
+        const CERT_RDN& rdn = decoded.name.rgRDN[i];
+        for (DWORD j = 0; j < rdn.cRDNAttr; ++j) {
+            if (strcmp(rdn.rgRDNAttr[j].pszObjId, szOID_COMMON_NAME) != 0)
+                continue;
+            if (found)
+                return false;
+            found = &rdn.rgRDNAttr[j].Value;
+        }
+    }
+    if (!found)
+        return false;
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(found->pbData);
+    int length = static_cast<int>(found->cbData / sizeof(wchar_t) - terminator);
+    char utf8[SIGNER_NAME_SIZE];
+    int written = WideCharToMultiByte(CP_UTF8, 0, name, length, utf8, sizeof utf8 - 1, nullptr,
+                                      nullptr);
+    if (written <= 0 || memchr(utf8, 0, written))
+        return false;
+    utf8[written] = '\0';
+    return strcmp(utf8, expected) == 0;
+}
+
+// True when the certificate's extended key usage lists code signing.
+// Wine's WinVerifyTrust does not check it; a certificate without the
+// extension, valid for every use on Windows, is not taken.
+bool allows_code_signing(PCCERT_CONTEXT cert)
+{
+    DWORD size = sizeof decoded;
+    if (!CertGetEnhancedKeyUsage(cert, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, &decoded.usage,
+                                 &size))
+        return false;
+    for (DWORD i = 0; i < decoded.usage.cUsageIdentifier; ++i)
+        if (strcmp(decoded.usage.rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0)
+            return true;
+    return false;
+}
+
+// How long the revocation checks of a chain may take together.
+const DWORD REVOCATION_DEADLINE_MS = 15000;
+
+// False only when the leaf or an authority above it is known to be revoked.
+// A revocation server that cannot be reached or does not answer in time, or
+// a certificate that names none, lets the check pass (it fails soft), so
+// that a machine that cannot reach the server still installs. Each
+// certificate is checked on its own against its issuer, so that one whose
+// server is down does not hide the revocation of the next, all within
+// REVOCATION_DEADLINE_MS; the root is not checked.
+bool none_revoked(const CRYPT_PROVIDER_SGNR* primary)
+{
+    DWORD started = GetTickCount();
+    for (DWORD i = 0; i + 1 < primary->csCertChain; ++i) {
+        DWORD spent = GetTickCount() - started;
+        if (spent >= REVOCATION_DEADLINE_MS)
+            break;
+        CERT_REVOCATION_PARA para;
+        memset(&para, 0, sizeof para);
+        para.cbSize = sizeof para;
+        para.pIssuerCert = primary->pasCertChain[i + 1].pCert;
+        para.dwUrlRetrievalTimeout = REVOCATION_DEADLINE_MS - spent;
+        CERT_REVOCATION_STATUS status;
+        memset(&status, 0, sizeof status);
+        status.cbSize = sizeof status;
+        void* cert = const_cast<CERT_CONTEXT*>(primary->pasCertChain[i].pCert);
+        if (!CertVerifyRevocation(X509_ASN_ENCODING, CERT_CONTEXT_REVOCATION_TYPE, 1, &cert, 0,
+                                  &para, &status) &&
+            status.dwError == static_cast<DWORD>(CRYPT_E_REVOKED))
+            return false;
+    }
+    return true;
+}
+
+// The primary signer's certificate: its chain must end at a trusted root,
+// it must allow code signing, its subject's and issuer's one common names
+// must be signer and issuer, and no certificate of the chain be revoked.
+bool signer_matches(HANDLE state, const char* signer, const char* issuer)
 {
     CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
     CRYPT_PROVIDER_SGNR* primary =
@@ -22,23 +130,15 @@ bool signer_matches(HANDLE state, const char* signer)
     // the system; the chain's own status says so on both.
     if (primary->pChainContext->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR)
         return false;
-    wchar_t name[SIGNER_NAME_SIZE];
-    DWORD length = CertGetNameStringW(primary->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
-                                      const_cast<char*>(szOID_COMMON_NAME), name,
-                                      SIGNER_NAME_SIZE);
-    // A name that filled the buffer may have been cut: longer than any
-    // setting.
-    if (length <= 1 || length >= SIGNER_NAME_SIZE)
-        return false;
-    char utf8[SIGNER_NAME_SIZE * 3];
-    if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr))
-        return false;
-    return strcmp(utf8, signer) == 0;
+    PCCERT_CONTEXT leaf = primary->pasCertChain[0].pCert;
+    return allows_code_signing(leaf) && only_common_name_is(leaf->pCertInfo->Subject, signer) &&
+           only_common_name_is(leaf->pCertInfo->Issuer, issuer) && none_revoked(primary);
 }
 
 }  // namespace
 
-bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer)
+bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer,
+                         const char* issuer)
 {
     // Without the libraries that check it, no installer passes.
     if (!system_library_ready(SYSTEM_WINTRUST) || !system_library_ready(SYSTEM_CRYPT32))
@@ -55,7 +155,8 @@ bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer)
     // No revocation check and no fetching of anything from the network
     // while the chain is built: offline, either would leave the window
     // waiting for the network's timeouts, and a revocation check that
-    // cannot reach its server fails the file anyway.
+    // cannot reach its server fails the file. Revocation is checked after,
+    // bounded and failing soft (none_revoked).
     data.fdwRevocationChecks = WTD_REVOKE_NONE;
     data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
     data.dwUnionChoice = WTD_CHOICE_FILE;
@@ -64,7 +165,7 @@ bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer)
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     HWND no_window = static_cast<HWND>(INVALID_HANDLE_VALUE);
     bool signed_by = WinVerifyTrust(no_window, &action, &data) == ERROR_SUCCESS &&
-                     signer_matches(data.hWVTStateData, signer);
+                     signer_matches(data.hWVTStateData, signer, issuer);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     WinVerifyTrust(no_window, &action, &data);
     return signed_by;

@@ -3,11 +3,14 @@
 #pragma once
 #include <windows.h>
 
-// The longest signer name the build accepts, its terminator included.
+// The longest signer or issuer name the build accepts, its terminator
+// included.
 const size_t SIGNER_NAME_SIZE = 256;
 
 // True when the file (open for reading, and its full path) has a valid
 // signature whose chain ends at a root trusted on this system, and the
-// primary signer's certificate has the common name signer (UTF-8), byte
-// for byte.
-bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer);
+// primary signer's certificate allows code signing, and has one common name
+// in its subject, signer, and one in its issuer, issuer (both UTF-8, byte
+// for byte).
+bool installer_signed_by(HANDLE file, const wchar_t* path, const char* signer,
+                         const char* issuer);

@@ -2,7 +2,6 @@
 
 #include "limits.h"
 #include "system_libraries.h"
-#include "text.h"
 
 const char AGENT_NAME[] = "Polvex Download Manager";
 
@@ -22,31 +21,22 @@ const DWORD RECEIVE_TIMEOUT_MS = 30000;
 // The certificate checks stay on: no INTERNET_FLAG_IGNORE_CERT_* flag here,
 // no SECURITY_FLAG_IGNORE_* option on the request, so that a server whose
 // certificate fails them fails the request as if it did not answer.
-const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// Redirections are followed by open_url, one hop at a time.
+const DWORD REQUEST_FLAGS =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
-// The URL an https request ended at: the longest URL the program asks for,
-// static since requests run one at a time and a stack buffer this large
+// The URLs of a request's hops and the Location that leads to the next:
+// static, since requests run one at a time and stack buffers this large
 // would need stack probes.
-char ended_url[URL_BUFFER_SIZE];
+char hop_urls[2][URL_BUFFER_SIZE];
+char location[URL_BUFFER_SIZE];
 
-// Whether an https request stayed https through the redirections WinInet
-// followed. Windows' WinInet refuses a redirection from https to plain http
-// by itself, but wine's follows it and reads the plain page, so the
-// program reads back where the request ended rather than handling every
-// redirection itself. A URL too long to read back counts as plain.
-int ended_secure(HINTERNET request)
+// Sends a GET for url on the session of opened, in a connection and a
+// request of its own; status gets the reply's HTTP status (0 if unknown).
+// Once a request has reached https, a hop to plain http fails it before
+// that hop is asked. Returns 1 when the reply's headers arrived.
+int send_hop(const char* url, UrlRequest& opened, bool& secure, DWORD& status)
 {
-    DWORD size = sizeof ended_url;
-    return InternetQueryOptionA(request, INTERNET_OPTION_URL, ended_url, &size) &&
-           starts_with_ignoring_case(ended_url, "https:");
-}
-
-}  // namespace
-
-int open_url(const char* url, UrlRequest& opened)
-{
-    if (!system_library_ready(SYSTEM_WININET))
-        return 0;
     // The host is copied out to end it; the path is the rest of the URL,
     // its query included.
     char host[INTERNET_MAX_HOST_NAME_LENGTH];
@@ -58,14 +48,13 @@ int open_url(const char* url, UrlRequest& opened)
     if (!InternetCrackUrlA(url, 0, 0, &parts))
         return 0;
     DWORD flags = REQUEST_FLAGS;
-    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
         flags |= INTERNET_FLAG_SECURE;
-    else if (parts.nScheme != INTERNET_SCHEME_HTTP)
+        secure = true;
+    } else if (secure || parts.nScheme != INTERNET_SCHEME_HTTP) {
         return 0;
-    opened.session.reset(
-        InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!opened.session)
-        return 0;
+    }
+    opened.request.reset();
     opened.connection.reset(InternetConnectA(opened.session.get(), host, parts.nPort, nullptr,
                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!opened.connection)
@@ -79,5 +68,59 @@ int open_url(const char* url, UrlRequest& opened)
                        sizeof timeout);
     if (!HttpSendRequestA(opened.request.get(), nullptr, 0, nullptr, 0))
         return 0;
-    return !(flags & INTERNET_FLAG_SECURE) || ended_secure(opened.request.get());
+    DWORD size = sizeof status;
+    status = 0;
+    HttpQueryInfoA(opened.request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                   &size, nullptr);
+    return 1;
+}
+
+}  // namespace
+
+int open_url(const char* url, UrlRequest& opened)
+{
+    if (!system_library_ready(SYSTEM_WININET))
+        return 0;
+    opened.session.reset(
+        InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!opened.session)
+        return 0;
+    // Wine's WinInet follows a redirection from https to plain http and asks
+    // the plain server (Windows' refuses it): each hop is checked here,
+    // before it is asked.
+    bool secure = false;
+    for (int hop = 0;; ++hop) {
+        DWORD status;
+        if (!send_hop(url, opened, secure, status))
+            return 0;
+        DWORD size = sizeof location;
+        // A redirection without a Location is a reply as any other.
+        if ((status != 301 && status != 302 && status != 303 && status != 307 && status != 308) ||
+            !HttpQueryInfoA(opened.request.get(), HTTP_QUERY_LOCATION, location, &size, nullptr))
+            return 1;
+        char* next = hop_urls[hop & 1];
+        DWORD next_size = URL_BUFFER_SIZE;
+        if (hop == MAX_HTTP_REDIRECTIONS || !InternetCombineUrlA(url, location, next, &next_size, 0))
+            return 0;
+        url = next;
+    }
+}
+
+// A read of a fixed size would wait for all of it, and a link slower than
+// size bytes in the receive timeout would fail while still moving; waiting
+// only for the first byte (InternetQueryDataAvailable) leaves the request's
+// receive timeout to end only a server that has sent nothing for that long.
+// At the body's end nothing is available and the read reports the end.
+int read_arrived(HINTERNET request, char* buffer, uint32_t size, uint32_t* count)
+{
+    DWORD available = 0;
+    DWORD got = 0;
+    *count = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0))
+        return 0;
+    if (available != 0 && available < size)
+        size = available;
+    BOOL ok = InternetReadFile(request, buffer, size, &got);
+    *count = got;
+    return ok ? 1 : 0;
 }

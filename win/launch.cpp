@@ -45,22 +45,20 @@ bool start_installer(const wchar_t* path)
 }
 
 // Starts the installer. A build that names a signer starts it only when it
-// is signed by that signer, and deletes one that is not, so that no one
-// starts it by hand. The check reads the file through the download worker's
+// is signed by that signer. The check reads the file through the download worker's
 // handle, which lets no one write or delete it until the installer has
 // started: the file checked is the file started.
 bool start_checked_installer(KernelHandle& installer, const wchar_t* path)
 {
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
     char signer[SIGNER_NAME_SIZE];
+    char issuer[SIGNER_NAME_SIZE];
     // The worker's last read left the handle at the file's end.
     if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) != 0 ||
         !decipher_into(stored_installer_signer, signer, sizeof signer) ||
-        !installer_signed_by(installer.get(), path, signer)) {
-        installer.reset();
-        DeleteFileW(path);
+        !decipher_into(stored_installer_issuer, issuer, sizeof issuer) ||
+        !installer_signed_by(installer.get(), path, signer, issuer))
         return false;
-    }
 #else
     (void)installer;
 #endif
@@ -98,6 +96,12 @@ int launch_installer(HWND dialog)
     Sleep(1000);
     wchar_t path[MAX_PATH];
     if (!installer || !installer_path(path) || !start_checked_installer(installer, path)) {
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+        // Whatever failed, the file goes, so that no one starts by hand a
+        // file that failed its check or was never checked.
+        installer.reset();
+        DeleteFileW(INSTALLER_FILE_NAME_W);
+#endif
         show_error(dialog, IDS_ERR_LAUNCH);
         return 0;
     }

@@ -8,6 +8,7 @@ extern const char stored_bootstrap_url_2[];
 extern const char stored_tag_key_path[];
 // Only in a build that checks the installer's signer.
 extern const char stored_installer_signer[];
+extern const char stored_installer_issuer[];
 
 // The buffer the tag key's path is deciphered into; the build refuses a
 // longer DLM_TAG_KEY.

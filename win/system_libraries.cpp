@@ -14,7 +14,7 @@
     X(SYSTEM_WININET, InternetConnectA, 32)        \
     X(SYSTEM_WININET, InternetCrackUrlA, 16)       \
     X(SYSTEM_WININET, InternetOpenA, 20)           \
-    X(SYSTEM_WININET, InternetQueryOptionA, 16)    \
+    X(SYSTEM_WININET, InternetCombineUrlA, 20)     \
     X(SYSTEM_WININET, InternetQueryDataAvailable, 16) \
     X(SYSTEM_WININET, InternetReadFile, 16)        \
     X(SYSTEM_WININET, InternetSetOptionA, 16)      \
@@ -31,7 +31,15 @@
     X(SYSTEM_WINTRUST, WinVerifyTrust, 12)            \
     X(SYSTEM_WINTRUST, WTHelperProvDataFromStateData, 4) \
     X(SYSTEM_WINTRUST, WTHelperGetProvSignerFromChain, 16) \
-    X(SYSTEM_CRYPT32, CertGetNameStringW, 24)
+    X(SYSTEM_CRYPT32, CertGetEnhancedKeyUsage, 16)   \
+    X(SYSTEM_CRYPT32, CertVerifyRevocation, 28)      \
+    X(SYSTEM_CRYPT32, CryptDecodeObject, 28)         \
+    POLVEX_HELD_CRYPTNET(X)
+// Crypt32 loads the revocation checker, cryptnet, for each check and frees
+// it after; wine's leaves a request that timed out pending, whose callback
+// then runs in the freed library (at the latest when the program ends) and
+// crashes the program. Taking a function of it keeps it loaded.
+#define POLVEX_HELD_CRYPTNET(X) X(SYSTEM_CRYPTNET, CertDllVerifyRevocation, 28)
 #else
 #define POLVEX_SIGNER_IMPORTS(X)
 #endif
@@ -64,7 +72,8 @@ namespace {
 
 // Their files in the system folder, in the order of SystemLibrary.
 const wchar_t* const LIBRARY_FILES[SYSTEM_LIBRARY_COUNT] = {
-    L"wininet.dll", L"version.dll", L"winmm.dll", L"wintrust.dll", L"crypt32.dll"};
+    L"wininet.dll", L"version.dll", L"winmm.dll", L"wintrust.dll", L"crypt32.dll",
+    L"cryptnet.dll"};
 
 struct SystemImport {
     SystemLibrary library;

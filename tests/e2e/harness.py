@@ -54,9 +54,11 @@ class Paths:
         self.prefix = path("prefix")
         self.work = path("work")
         self.shots = path("screenshots")
-        # The program built to check its installer's signer, and that name.
+        # The program built to check its installer's signer, that name and
+        # its issuer's.
         self.signer_polvex = getattr(args, "signer_polvex", None)
         self.signer = getattr(args, "signer", None)
+        self.issuer = getattr(args, "issuer", None)
 
 
 def own_env():
@@ -192,11 +194,11 @@ class Nginx:
         self.dir = os.path.join(work, "nginx")
         self.proc = None
 
-    def start(self, root, rate_limited=None, tls=(), plain=True):
+    def start(self, root, rate_limited=None, tls=(), plain=True, plain_locations=""):
         """tls: further servers of the same root over TLS, each a TlsServer;
         the access log line of each request names the port it came to.
         plain=False leaves out the plain http server on the site port (for
-        a TLS server there)."""
+        a TLS server there); plain_locations: its further location lines."""
         os.makedirs(os.path.join(self.dir, "logs"), exist_ok=True)
         log = os.path.join(self.dir, "logs", "access.log")
         if os.path.exists(log):
@@ -220,8 +222,10 @@ class Nginx:
         listen 127.0.0.1:%(port)d;
         listen [::1]:%(port)d;
         root %(root)s;
+        %(locations)s
         %(slow)s
-    }""" % {"port": SITE_PORT, "root": root, "slow": slow} + servers
+    }""" % {"port": SITE_PORT, "root": root, "slow": slow,
+           "locations": plain_locations} + servers
         conf = os.path.join(self.dir, "nginx.conf")
         with open(conf, "w") as f:
             f.write("""user root;

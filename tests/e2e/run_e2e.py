@@ -12,6 +12,7 @@ import filecmp
 import http.client
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -22,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import harness as h  # noqa: E402
 import site_config  # noqa: E402
-from signing_keys import make_signing_keys  # noqa: E402
+from signing_keys import SERVER_AUTH, make_crl, make_signing_keys  # noqa: E402
 
 NEWS = ["Polvex end-to-end news one", "Polvex end-to-end news two",
         "Polvex end-to-end news three"]
@@ -374,15 +375,16 @@ def scenario_signed_tags(ctx):
         ctx.nginx.stop()
 
 
-def signed_installer(ctx, leaf, name, root=None):
+def signed_installer(ctx, leaf, name, carried=None):
     """The demo installer signed with leaf's key, as name.exe; the
-    signature carries the root's certificate too when root is given."""
+    signature carries the certificate of carried (an issuer) too when
+    given."""
     out = os.path.join(ctx.root, name + ".exe")
     certs = leaf + ".pem"
-    if root:
+    if carried:
         certs = leaf + "-chain.pem"
         with open(os.path.join(ctx.root, certs), "w") as chain:
-            for part in (leaf, root):
+            for part in (leaf, carried):
                 with open(os.path.join(ctx.root, part + ".pem")) as f:
                     chain.write(f.read())
     proc = subprocess.run(["osslsigncode", "sign", "-certs", certs, "-key", leaf + ".key",
@@ -393,22 +395,58 @@ def signed_installer(ctx, leaf, name, root=None):
 
 
 def scenario_installer_signer(ctx):
-    """The program built with a signer to check: an installer signed by that
-    name under a root trusted in the prefix starts and the previous
-    installation is retired; every other installer gives the launch error,
-    is deleted, is not started, and the previous installation stays."""
+    """The program built with a signer and its issuer to check: an installer
+    signed by that name, issued by that issuer under a root trusted in the
+    prefix, starts and the previous installation is retired; every other
+    installer gives the launch error, is deleted, is not started, and the
+    previous installation stays."""
     d = ctx.driver
-    check(ctx.paths.signer_polvex and ctx.paths.signer and ctx.paths.trust_root,
-          "--signer-polvex, --signer and --trust-root are needed")
+    check(ctx.paths.signer_polvex and ctx.paths.signer and ctx.paths.issuer
+          and ctx.paths.trust_root, "--signer-polvex, --signer, --issuer and --trust-root are needed")
+    signer = ctx.paths.signer
     # The trusted root's name is this run's own: the prefix's store keeps
     # the roots of earlier runs, and wine looks an issuer up by its name.
-    make_signing_keys(ctx.root, "trusted-root", [("right", ctx.paths.signer),
-                                                 ("other", ctx.paths.signer + " Ltd")],
-                      "Polvex Trusted Root %d" % time.time_ns())
-    make_signing_keys(ctx.root, "untrusted-root", [("stranger", ctx.paths.signer)])
+    # The issuer's certificate travels in each signature. The revocation
+    # lists are served from the site, under this run's own folder, as wine
+    # keeps those it fetched; a revocation server that is down, and one
+    # that takes the connection and never answers, get ports of their own.
+    run_id = time.time_ns()
+    crl_url = "http://127.0.0.1:%d/crl/%d/" % (h.SITE_PORT, run_id)
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(8)
+    by_issuer = {"issuer": "issuer", "crl": crl_url + "issuer.crl"}
+    make_signing_keys(ctx.root, "trusted-root", [
+        ("issuer", ctx.paths.issuer, {"ca": True, "crl": crl_url + "root.crl"}),
+        ("another-issuer", "Polvex Other Issuer", {"ca": True}),
+        ("revoked-issuer", ctx.paths.issuer, {"ca": True, "crl": crl_url + "root.crl"}),
+        ("right", signer, by_issuer),
+        ("other", signer + " Ltd", by_issuer),
+        ("elsewhere", signer, {"issuer": "another-issuer"}),
+        ("nul", signer + "\0x", by_issuer),
+        ("twice", signer, dict(by_issuer, names=[signer, signer])),
+        ("server", signer, dict(by_issuer, usage=SERVER_AUTH)),
+        ("revoked", signer, by_issuer),
+        ("under-revoked", signer, {"issuer": "revoked-issuer"}),
+        ("server-down", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl" % h.free_port())),
+        ("server-silent", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl"
+                                       % silent.getsockname()[1]))],
+        "Polvex Trusted Root %d" % run_id)
+    crls = os.path.join(ctx.root, "crl")
+    os.makedirs(crls, exist_ok=True)
+    make_crl(ctx.root, "issuer", ["revoked"], os.path.join(crls, "issuer.crl"))
+    make_crl(ctx.root, "trusted-root", ["revoked-issuer"], os.path.join(crls, "root.crl"))
+
+    def serve(installer):
+        site = ctx.build_site(installer=installer)
+        shutil.copytree(crls, os.path.join(site, "crl", str(run_id)))
+        ctx.serve(site)
+
+    # Named as the issuer: only the trust in the root is missing.
+    make_signing_keys(ctx.root, "untrusted-root", [("stranger", signer)], ctx.paths.issuer)
     trusted = os.path.join(ctx.root, "trusted-root.der")
     h.trust_root(ctx.paths, trusted)
-    right = signed_installer(ctx, "right", "right-signer")
+    right = signed_installer(ctx, "right", "right-signer", "issuer")
     changed = os.path.join(ctx.root, "changed.exe")
     with open(right, "rb") as f:
         image = bytearray(f.read())
@@ -419,32 +457,58 @@ def scenario_installer_signer(ctx):
     os.makedirs(old)
     check(d.reg_set(ctx.uninstall_key, "UninstallString",
                     '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
-    cases = [("unsigned", ctx.paths.installer),
-             ("signed by another name", signed_installer(ctx, "other", "other-signer")),
-             ("root not trusted", signed_installer(ctx, "stranger", "untrusted-root")),
+    refused, starts = False, True
+    served = []
+    cases = [("unsigned", ctx.paths.installer, refused),
+             ("signed by another name", signed_installer(ctx, "other", "other-signer", "issuer"),
+              refused),
+             ("same name under another issuer",
+              signed_installer(ctx, "elsewhere", "elsewhere", "another-issuer"), refused),
+             ("NUL in the name", signed_installer(ctx, "nul", "nul", "issuer"), refused),
+             ("two common names", signed_installer(ctx, "twice", "twice", "issuer"), refused),
+             ("no code-signing usage", signed_installer(ctx, "server", "server", "issuer"),
+              refused),
+             ("root not trusted", signed_installer(ctx, "stranger", "untrusted-root"), refused),
              ("root not trusted, carried in the signature",
-              signed_installer(ctx, "stranger", "untrusted-root-carried", "untrusted-root")),
-             ("one byte changed after signing", changed)]
-    for what, installer in cases:
-        ctx.serve(ctx.build_site(installer=installer))
+              signed_installer(ctx, "stranger", "untrusted-root-carried", "untrusted-root"),
+              refused),
+             ("one byte changed after signing", changed, refused),
+             ("revoked", signed_installer(ctx, "revoked", "revoked", "issuer"), refused),
+             ("issuer revoked",
+              signed_installer(ctx, "under-revoked", "under-revoked", "revoked-issuer"), refused),
+             # Revocation fails soft: only a revocation known refuses.
+             ("revocation server down",
+              signed_installer(ctx, "server-down", "server-down", "issuer"), starts),
+             ("revocation server silent",
+              signed_installer(ctx, "server-silent", "server-silent", "issuer"), starts),
+             ("right signer, not revoked", right, starts)]
+    for what, installer, outcome in cases:
+        serve(installer)
+        started = time.time()
         run = ctx.start(exe_path=ctx.paths.signer_polvex)
         ctx.choose()
         try:
+            if outcome is starts:
+                ctx.expect_success(run, installer)
+                print("%s: started after %.0f s" % (what, time.time() - started))
+                check(os.path.isdir(old + ".old") and not os.path.exists(old), "not retired")
+                os.rename(old + ".old", old)
+                continue
             ctx.expect_error(run, h.TEXT_LAUNCH)
+            check("/dl/p_Vandel_sys_ENG.exe" in ctx.asked(), "asked %r" % ctx.asked())
+            check(not os.path.exists(run.file("pinstall.exe")), "pinstall.exe left")
+            check(not os.path.exists(run.file("installer-ran.txt")), "the installer ran")
+            check(os.path.isdir(old) and not os.path.exists(old + ".old"), "retired")
         except Failure as e:
             raise Failure("%s: %s" % (what, e))
-        check(ctx.asked()[-1:] == ["/dl/p_Vandel_sys_ENG.exe"], "%s: asked %r" % (what, ctx.asked()))
-        check(not os.path.exists(run.file("pinstall.exe")), what + ": pinstall.exe left")
-        check(not os.path.exists(run.file("installer-ran.txt")), what + ": the installer ran")
-        check(os.path.isdir(old) and not os.path.exists(old + ".old"),
-              what + ": the previous installation was retired")
-        ctx.nginx.stop()
-    site = ctx.build_site(installer=right)
-    ctx.serve(site)
-    run = ctx.start(exe_path=ctx.paths.signer_polvex)
-    ctx.choose()
-    ctx.expect_success(run, right)
-    check(os.path.isdir(old + ".old") and not os.path.exists(old), "OldApp not renamed .old")
+        finally:
+            served += ctx.asked()
+            ctx.nginx.stop()
+    # Wine keeps a list it fetched: each is asked once, for the first row
+    # that gets as far as the revocation check.
+    check(all("/crl/%d/%s.crl" % (run_id, name) in served for name in ("issuer", "root")),
+          "the revocation lists were not asked: %r" % served)
+    silent.close()
     d.reg_delete(ctx.uninstall_key)
 
 
@@ -638,8 +702,11 @@ def scenario_https(ctx):
     # Pages that the https server moved to plain http: one reply, and the
     # installers of a download directory whose manifests stay https.
     good.locations = ("location = /dlm/to-plain.txt { return 302 %sdlm/plain.txt; }\n"
+                      "location = /dlm/via-plain.txt { return 302 %sdlm/back.txt; }\n"
                       "location ~ ^/plain-dl/(.*\\.exe)$ { return 302 %sdl/$1; }\n"
-                      "location /plain-dl/ { alias %s/dl/; }" % (plain, plain, site))
+                      "location /plain-dl/ { alias %s/dl/; }" % (plain, plain, plain, site))
+    # The plain server sends that page on to https.
+    back = "location = /dlm/back.txt { return 302 %sdlm/hop2.txt; }" % good.url()
     served = {"http": h.SITE_PORT, "good": good.port, "untrusted": untrusted.port,
               "wrong_host": wrong_host.port, "expired": expired.port}
     manifest, installer = "/dl/p_Vandel_sys_ENG.ENG", "/dl/p_Vandel_sys_ENG.exe"
@@ -665,22 +732,27 @@ def scenario_https(ctx):
          ["reply dlm/primary.txt redirect %sdlm/hop1.txt" % expired.url(),
           "reply dlm/hop1.txt direct"],
          h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"], "expired": []}),
-        # Wine's WinInet follows the redirection and fetches the plain page
-        # (served below), so the refusal is the program's own.
+        # Wine's WinInet would follow the redirection and fetch the plain
+        # page (served below): the program refuses it before it is asked.
         ("https reply redirected to http",
          ["reply dlm/primary.txt redirect %sdlm/to-plain.txt" % good.url("localhost"),
           "reply dlm/plain.txt direct"],
-         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/plain.txt", "/dlm/alt1.txt"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"],
                           "good": ["/dlm/to-plain.txt"]}),
         ("https installer redirected to http",
          ["reply dlm/primary.txt record iFlag=0|sDlurl=%splain-dl/" % good.url()],
-         h.TEXT_NETWORK, {"http": ["/dlm/primary.txt", installer],
+         h.TEXT_NETWORK, {"http": ["/dlm/primary.txt"],
                           "good": ["/plain-dl/p_Vandel_sys_ENG.ENG",
                                    "/plain-dl/p_Vandel_sys_ENG.exe"]}),
+        ("https -> http -> https",
+         ["reply dlm/primary.txt redirect %sdlm/via-plain.txt" % good.url("localhost"),
+          "reply dlm/hop2.txt direct"],
+         h.TEXT_CONNECT, {"http": ["/dlm/primary.txt", "/dlm/alt1.txt"],
+                          "good": ["/dlm/via-plain.txt"]}),
     ]
     for name, replies, outcome, expected in cases:
         site = ctx.build_site(primary=None, extra=replies, base=good.url())
-        ctx.nginx.start(site, tls=[good, untrusted, wrong_host, expired])
+        ctx.nginx.start(site, tls=[good, untrusted, wrong_host, expired], plain_locations=back)
         try:
             run = ctx.start()
             ctx.choose()
@@ -706,6 +778,7 @@ SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
 HOP = SITE + "dlm/hop.txt"
 ANSWER = "iFlag=0|sDlurl=" + DIRECTORY
+DELETED = "deleted"
 
 
 def enciphered(ctx, text):
@@ -813,19 +886,25 @@ def scenario_hostile_bodies(ctx):
     # Without a Content-Length only the manifest's size says where the
     # installer ends: short and long bodies fail, and nothing past the size
     # is written. With one, the length rules, whatever the manifest says.
+    # The build that checks the signer leaves no file it has not checked.
     program = demo_installer(ctx)
     size = len(program)
     cases = [
-        # what, mode, body, bytes written on failure (None: success)
-        ("no length, short", "nolength", program[:size // 2], size // 2),
-        ("no length, exact", "nolength", program, None),
-        ("no length, long", "nolength", program + b"X" * (4 << 20), size),
-        ("length beyond the manifest", "full", program + b"\0" * 5000, None),
+        # what, mode, body, bytes written on failure (None: success;
+        # DELETED: the signer's build, no file left), the server's options
+        ("no length, short", "nolength", program[:size // 2], size // 2, {}),
+        ("no length, exact", "nolength", program, None, {}),
+        ("no length, long", "nolength", program + b"X" * (4 << 20), size, {}),
+        ("length beyond the manifest", "full", program + b"\0" * 5000, None, {}),
+        ("signer's build, no length, short", "nolength", program[:size // 2], DELETED, {}),
+        ("signer's build, no length, long", "nolength", program + b"X" * 4096, DELETED, {}),
+        ("signer's build, length one byte more", "short", program, DELETED,
+         {"length": size + 1}),
     ]
     served = os.path.join(ctx.root, "served.exe")
     with hostile_server(ctx, manifest=b"%d\nHostile bodies\n" % size) as server:
-        for what, mode, body, written in cases:
-            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode)
+        for what, mode, body, written, options in cases:
+            server.set("/dl/p_Vandel_sys_ENG.exe", body, mode=mode, **options)
             try:
                 if written is None:
                     with open(served, "wb") as f:
@@ -833,6 +912,12 @@ def scenario_hostile_bodies(ctx):
                     run = ctx.start()
                     ctx.choose()
                     ctx.expect_success(run, served)
+                    continue
+                if written is DELETED:
+                    run = ctx.start(exe_path=ctx.paths.signer_polvex)
+                    ctx.choose()
+                    ctx.expect_error(run, h.TEXT_NETWORK)
+                    check(not os.path.exists(run.file("pinstall.exe")), "pinstall.exe left")
                     continue
                 run = run_to_error(ctx, h.TEXT_NETWORK)
                 with open(run.file("pinstall.exe"), "rb") as f:
@@ -1121,6 +1206,7 @@ def main():
     parser.add_argument("--scenario", action="append")
     parser.add_argument("--signer-polvex", help="the program built with DLM_INSTALLER_SIGNER")
     parser.add_argument("--signer", help="that build's DLM_INSTALLER_SIGNER")
+    parser.add_argument("--issuer", help="that build's DLM_INSTALLER_ISSUER")
     args = parser.parse_args()
     paths = h.Paths(args)
     cmake_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")

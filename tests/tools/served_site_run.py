@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import test_server  # noqa: E402 - found through the path above
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from signing_keys import make_signing_keys  # noqa: E402
+from signing_keys import SERVER_AUTH, make_signing_keys  # noqa: E402
 from harness import TestCertificates  # noqa: E402 - likewise
 
 FAILED = []
@@ -665,9 +665,17 @@ def signer_sites(tool, work):
     work = os.path.join(work, "signer")
     os.makedirs(work)
     name = "Polvex Test Signé"
-    make_signing_keys(work, "root", [("right", name), ("other", name + " Ltd")])
+    make_signing_keys(work, "root", [("right", name), ("other", name + " Ltd"),
+                                     ("nul", name + "\0x"),
+                                     ("twice", name, {"names": [name, name]}),
+                                     ("server", name, {"usage": SERVER_AUTH})])
     make_signing_keys(work, "stranger-root", [("stranger", name)])
-    roots = os.path.join(work, "root.pem")
+    make_signing_keys(work, "another-root", [("elsewhere", name)])
+    roots = os.path.join(work, "roots.pem")
+    with open(roots, "w") as out:
+        for root in ("root", "another-root"):
+            with open(os.path.join(work, root + ".pem")) as f:
+                out.write(f.read())
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
@@ -684,8 +692,8 @@ def signer_sites(tool, work):
         changed = bytearray(f.read())
     changed[0x300] ^= 1  # inside the signed image
     write(os.path.join(work, "changed.exe"), bytes(changed))
-    signed("other")
-    signed("stranger")
+    for leaf in ("other", "stranger", "elsewhere", "nul", "twice", "server"):
+        signed(leaf)
     site_root = os.path.join(work, "root-folder")
     os.makedirs(site_root)
     server = Server(site_root)
@@ -695,7 +703,17 @@ def signer_sites(tool, work):
                 ("unsigned.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
                                  "it has no signature" % name),
                 ("other.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
-                              "signed by '%s Ltd', not '%s'" % (name, name, name)),
+                              "signed by '%s Ltd', not '%s' (one common name, no NUL)"
+                              % (name, name, name)),
+                ("elsewhere.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                  "issued by 'another-root', not 'root' (one common name, no NUL)"
+                                  % name),
+                ("nul.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                            "signed by '', not '%s' (one common name, no NUL)" % (name, name)),
+                ("twice.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                              "signed by '', not '%s' (one common name, no NUL)" % (name, name)),
+                ("server.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                               "signer's certificate does not allow code signing" % name),
                 ("stranger.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
                                  "its signature is not valid or does not chain to a trusted "
                                  "root" % name),
@@ -707,7 +725,7 @@ def signer_sites(tool, work):
             shutil.rmtree(site_root)
             shutil.copytree(built, site_root)
             proc = tool.run("site", "check", server.base + "dlm/primary.txt", "--signer", name,
-                            "--signer-ca-file", roots)
+                            "--issuer", "root", "--signer-ca-file", roots)
             out = proc.stdout.decode("utf-8", "replace")
             shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
             expected = expected.replace("é", "\\xc3\\xa9")

@@ -14,7 +14,8 @@
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
-    "                          [--ca-file FILE] [--signer NAME [--signer-ca-file FILE]]\n"
+    "                          [--ca-file FILE]\n"
+    "                          [--signer NAME --issuer NAME [--signer-ca-file FILE]]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -33,8 +34,11 @@ const char site_check_usage[] =
     "  --signer NAME  also fetch every installer and check it as the program\n"
     "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
     "                signature with a matching image digest, a chain to a trusted\n"
-    "                root valid now, and a signer whose common name is NAME, byte\n"
-    "                for byte\n"
+    "                root valid at its timestamp (now, without one), a signer's\n"
+    "                certificate for code signing whose one common name is NAME,\n"
+    "                byte for byte, without a NUL\n"
+    "  --issuer NAME  with --signer: the one common name of the authority that\n"
+    "                issued the signer's certificate (DLM_INSTALLER_ISSUER)\n"
     "  --signer-ca-file FILE  the roots (PEM) the signer's chain may end at, as\n"
     "                the users' Windows trusts them; without it, this system's\n"
     "                trusted roots\n"
@@ -81,9 +85,12 @@ int site_check_command(const ParsedArgs& args)
     }
     CurlWebClient web(limits);
     CheckOptions options{args.has("--as-program"), args.has("--json"), args.get("--signer"),
-                         args.get("--signer-ca-file"), &std::cerr};
+                         args.get("--issuer"), args.get("--signer-ca-file"), &std::cerr};
     if (args.has("--signer") && options.signer.empty())
         throw UsageError("--signer needs the signer's common name");
+    if (args.has("--signer") != args.has("--issuer") ||
+        (args.has("--issuer") && options.issuer.empty()))
+        throw UsageError("--signer and --issuer go together, each with a common name");
     if (args.has("--signer-ca-file") && !args.has("--signer"))
         throw UsageError("--signer-ca-file goes with --signer");
     int result = check_site(first, second, web, std::cout, options);

@@ -3,14 +3,12 @@
 #include <string.h>
 #include <strings.h>
 
+#include "limits.h"
 #include "text.h"
 
 namespace {
 
 const char AGENT_NAME[] = "Polvex Download Manager";
-// The program's client follows HTTP redirections by itself; a bound keeps a
-// redirection loop from holding the check.
-const long MAX_HTTP_REDIRECTIONS = 10;
 
 size_t take_bounded_bytes(char* data, size_t size, size_t count, void* context)
 {
@@ -56,7 +54,8 @@ CurlRequest::CurlRequest(const std::string& url, const WebLimits& bounds)
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(curl, CURLOPT_USERAGENT, AGENT_NAME);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MAX_HTTP_REDIRECTIONS);
+    // As many redirections as the program follows for one request.
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(MAX_HTTP_REDIRECTIONS));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connect_seconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, limits.total_seconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -6,7 +6,9 @@
 // Why image is not signed by signer as the program requires: a valid
 // Authenticode signature whose image digest matches, a chain from the
 // signer's certificate to one of the roots in roots_file (PEM; empty: the
-// system's trusted roots) valid now, and a primary signer whose subject
-// common name is signer, byte for byte (UTF-8). Empty when it is.
+// system's trusted roots) valid at the signature's timestamp if it has one,
+// now otherwise, and a primary signer's certificate that allows code
+// signing, whose subject and issuer each hold one common name, without a
+// NUL, signer and issuer, byte for byte (UTF-8). Empty when it is.
 std::string signer_problem(const std::string& image, const std::string& signer,
-                           const std::string& roots_file);
+                           const std::string& issuer, const std::string& roots_file);

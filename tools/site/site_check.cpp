@@ -79,7 +79,8 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     FetchedFile installer = web.fetch_file(download_url);
     if (!installer.answered || installer.status != 200)
         return "installer cannot be fetched again to check its signer";
-    std::string problem_of_signer = signer_problem(installer.body, options.signer, options.signer_roots);
+    std::string problem_of_signer =
+        signer_problem(installer.body, options.signer, options.issuer, options.signer_roots);
     if (!problem_of_signer.empty())
         return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();

@@ -11,6 +11,7 @@ struct CheckOptions {
     bool as_program = false;  // one resolution with the program's fallback
     bool json = false;        // the report as one JSON object
     std::string signer;       // each installer must be signed by it, when not empty
+    std::string issuer;       // under a certificate this authority issued
     std::string signer_roots; // the roots its chain may end at (PEM); empty: the system's
     // Where the warnings about plain http links go (standard error for the
     // command); none when null.
