@@ -616,6 +616,8 @@ def new_conventions(tool, work, program):
                           (["stmap"], "unknown command 'stmap' (did you mean 'stamp'?)"),
                           (["site", "check", "http://127.0.0.1:9/", "--signer="],
                            "--signer needs the signer's common name"),
+                          (["site", "check", "127.0.0.1:9/boot/primary.txt"],
+                           "bootstrap URL '127.0.0.1:9/boot/primary.txt' has no scheme"),
                           (["site", "check", "http://127.0.0.1:9/", "--signer-ca-file", program],
                            "--signer-ca-file goes with --signer")):
         proc = tool.run(*args)

@@ -192,6 +192,22 @@ TEST(Info, FindsTheStoredTextsInEitherOrder)
         EXPECT_EQ(texts.bootstrap_2, second);
         EXPECT_EQ(texts.tag_key, key);
     }
+    // A build that checks the signer loads WinVerifyTrust and stores the
+    // signer's name, then the issuer's, beyond the key: in UTF-8, of any length.
+    const std::string loads = std::string("WinVerifyTrust\0", 15);
+    const std::string signer = "Signé", issuer = "Root CA";
+    for (bool reverse : {false, true}) {
+        std::string data = definition_order + stored(signer, 4) + stored(issuer, 4);
+        if (reverse)
+            data = stored(issuer, 4) + stored(signer, 4) + reverse_order;
+        StoredTexts texts = find_stored_texts(pe_image(false) + loads + noise + data + noise);
+        EXPECT_TRUE(texts.checks_signer);
+        EXPECT_EQ(texts.signer, signer) << reverse;
+        EXPECT_EQ(texts.issuer, issuer) << reverse;
+        // Without the function the same bytes are no signer's.
+        EXPECT_FALSE(find_stored_texts(pe_image(false) + noise + data).checks_signer);
+        EXPECT_EQ(find_stored_texts(pe_image(false) + noise + data).signer, "");
+    }
     // Apart by more than alignment, or one missing: not the program's texts.
     EXPECT_FALSE(find_stored_texts(stored(first, 32) + std::string(100, '\0') + stored(second, 32) +
                                    stored(key, 4)).found);

@@ -5,11 +5,13 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "cli/printing.h"
 #include "commands/commands.h"
 #include "files/files.h"
 #include "limits.h"
 #include "site/curl_web_client.h"
 #include "site/site_check.h"
+#include "site/site_urls.h"
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
@@ -74,6 +76,12 @@ int site_check_command(const ParsedArgs& args)
         number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    // Without a scheme every request would go wherever libcurl guesses.
+    for (const std::string& url : args.positional) {
+        if (lacks_scheme(url))
+            throw UsageError("bootstrap URL '" + printable(url) +
+                             "' has no scheme: give http://... or https://...");
+    }
     if (args.has("--ca-file")) {
         // A file that cannot be read is refused before any request.
         limits.ca_file = args.get("--ca-file");
