@@ -166,7 +166,9 @@ def served_sites(tool, work):
         check(sum(1 for l in out if l.startswith("ok   p_Vandel_")) == 22
               and "ok   p_Vandel_sys_ENG.exe %d bytes" % size in out, "22 packages are ok",
               proc.stdout.decode())
-        check(out[-1] == "22 packages: 22 ok", "the summary line", out[-1] if out else "")
+        check(out[-2] == "22 packages: 22 ok" and out[-1] == "verdict: ok (1 of 1 chain reaches a "
+              "download directory; 22 of 22 packages fine)", "the summary and the verdict",
+              "\n".join(out[-2:]))
 
         # As the program: the second bootstrap URL is asked when the first
         # gives nothing, and HTTP redirections are followed as the program's
@@ -187,6 +189,16 @@ def served_sites(tool, work):
         proc = tool.run("site", "check", base + "dlm/nohead.txt")
         check(proc.returncode == 0 and "ok   p_Vandel_reg_SWE.exe %d bytes" % size in lines_of(proc),
               "a server that refuses HEAD", proc.stdout.decode()[-600:])
+
+        # A directory without its final '/', written by other means: one
+        # line that says why, not 22 manifests missing.
+        write(os.path.join(site_root, "dlm", "noslash.txt"),
+              tool.run("encipher", stdin=b"iFlag=0|sDlurl=" + base.encode() + b"dl").stdout)
+        proc = tool.run("site", "check", base + "dlm/noslash.txt")
+        check(proc.returncode == 1 and "FAIL sDlurl '%sdl' does not end with '/': the program would "
+              "fetch %sdlp_Vandel_reg_CHT.CHT" % (base, base) in lines_of(proc)
+              and sum("p_Vandel_" in l for l in lines_of(proc)) == 1,
+              "site check of an sDlurl without '/'", proc.stdout.decode())
 
         # A reply is read only up to 22000 bytes: a field beyond is not seen.
         for pad, found in ((22000 - len("iFlag=0|sDlurl=%sdl/|x=" % base), True),
@@ -219,8 +231,8 @@ def served_sites(tool, work):
         check(any(l.startswith("FAIL p_Vandel_reg_KOR.exe: manifest p_Vandel_reg_KOR.KOR starts "
                                "with '<!DOCTYPE") and l.endswith("(HTTP 404)") for l in out),
               "a missing manifest is reported", proc.stdout.decode())
-        check(out[-1] == "22 packages: 19 ok, 3 failed", "the summary counts the failures",
-              out[-1] if out else "")
+        check(out[-2] == "22 packages: 19 ok, 3 failed" and out[-1].startswith("verdict: FAIL "),
+              "the summary counts the failures", "\n".join(out[-2:]))
     finally:
         server.stop()
 
@@ -300,6 +312,15 @@ def tls_sites(tool, work):
                 secure.stop()
     finally:
         plain.stop()
+    # Files an option names are read before the first request: nothing
+    # listens on port 9, so a chain line would mean one was made.
+    for option, path in (("--signer-ca-file", os.path.join(work, "none.pem")),
+                         ("--signer-ca-file", os.path.join(work, "small.exe"))):
+        proc = tool.run("site", "check", "http://127.0.0.1:9/", "--signer", "S", option, path)
+        check(proc.returncode == 1 and not proc.stdout and path.encode() in proc.stderr
+              and len(proc.stderr.splitlines()) == 1,
+              "site check refuses %s %s before any request" % (option, os.path.basename(path)),
+              proc.stdout.decode() + proc.stderr.decode())
     proc = tool.run("site", "check", "http://127.0.0.1:9/", "--ca-file", os.path.join(work, "none.pem"))
     check(proc.returncode == 1 and not proc.stdout and b"none.pem" in proc.stderr,
           "site check refuses a --ca-file it cannot read", proc.stderr.decode())
@@ -357,6 +378,9 @@ BROKEN_SITES = [
      1, "FAIL chain 1 reaches no download directory: more than 20 redirections; the program follows at most 20"),
     ("20 redirections", "reply dlm/alt1.txt direct\n" + hops("dlm/primary.txt", 20, "redirect"),
      0, None, None, 0, "ok   chain 1 reaches @BASE@dl/"),
+    ("an sDlurl without '/'", PRIMARY_OK + "reply dlm/alt1.txt record iFlag=0|sDlurl=@BASE@dl\n",
+     1, "site.conf:8: sDlurl '@BASE@dl' does not end with '/': the program would fetch @BASE@dlp_Vandel_reg_CHT.CHT",
+     None, 0, None),
     ("a redirect out of the site to a dead server",
      PRIMARY_OK + "reply dlm/alt1.txt redirect http://127.0.0.1:9/x.txt\n", 0, None, None,
      1, "FAIL chain 2 reaches no download directory: http://127.0.0.1:9/x.txt cannot be opened"),
@@ -379,7 +403,8 @@ def broken_sites(tool, work):
             proc = tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
             err = proc.stderr.decode()
             check(proc.returncode == build_exit and (build_line is None or err.startswith(
-                "dlmtool site build: %s:%s" % (conf, build_line[len("site.conf:"):]))),
+                "dlmtool site build: %s:%s" % (conf, build_line[len("site.conf:"):].replace(
+                    "@BASE@", base)))),
                 "site build of %s exits %d" % (what, build_exit), err)
             if check_line is None:
                 continue
@@ -388,7 +413,9 @@ def broken_sites(tool, work):
                 tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
             proc = tool.run("site", "check", base + "dlm/primary.txt", base + "dlm/alt1.txt")
             out = lines_of(proc)
-            check(proc.returncode == check_exit and check_line.replace("@BASE@", base) in out,
+            # The last line is the verdict, FAIL whenever the exit code is 1.
+            check(proc.returncode == check_exit and check_line.replace("@BASE@", base) in out
+                  and out[-1].startswith("verdict: FAIL " if check_exit else "verdict: ok "),
                   "site check of %s exits %d" % (what, check_exit), proc.stdout.decode()[-900:])
         json_reports(tool, server.base + "s0/")
     finally:
@@ -409,7 +436,10 @@ def json_reports(tool, base):
           and [c["verdict"] for c in report["chains"]] == ["ok", "fail"]
           and report["chains"][1]["fetches"][0]["status"] == 404
           and len(packages) == 22 and all(p["verdict"] == "ok" and p["size"] == 20 for p in packages)
-          and sum(1 for l in lines_of(text) if l.startswith("ok   p_Vandel_")) == 22,
+          and sum(1 for l in lines_of(text) if l.startswith("ok   p_Vandel_")) == 22
+          and report["warnings"] == ["%sdlm/%s.txt is plain http: its reply can be replaced on "
+                                     "the way" % (base, page) for page in ("primary", "alt1")]
+          + ["%sdl/ is plain http: the manifests and installers can be replaced on the way" % base],
           "site check --json", proc.stdout.decode()[:900])
 
 
@@ -535,7 +565,8 @@ def other_commands(tool, work):
         proc = tool.run(*(command + ["--help"]))
         check(proc.returncode == 0 and proc.stdout.startswith(b"usage: dlmtool")
               and not proc.stderr, "%s --help" % " ".join(["dlmtool"] + command))
-    # A count of arguments a command does not take: exit 2, why, its usage.
+    # A count of arguments a command does not take: exit 2, why, where to
+    # find the usage, in two lines.
     for words, rest, why in ((["encipher"], ["a", "b"], "takes at most one input file"),
                              (["manifest"], ["x"], "unexpected argument x"),
                              (["stamp"], [], "give exactly one input file"),
@@ -551,8 +582,8 @@ def other_commands(tool, work):
         proc = tool.run(*(words + rest))
         err = proc.stderr.decode()
         check(proc.returncode == 2 and not proc.stdout
-              and err.startswith("dlmtool %s: %s\nusage: dlmtool %s" % (" ".join(words), why,
-                                                                        " ".join(words))),
+              and err == "dlmtool %s: %s\nTry 'dlmtool %s --help'\n" % (" ".join(words), why,
+                                                                        " ".join(words)),
               "dlmtool %s refuses %s" % (" ".join(words), rest), err)
     # Every byte value through a file and back, against standard input.
     plain = os.path.join(work, "plain.bin")
@@ -624,6 +655,26 @@ def new_conventions(tool, work, program):
         err = proc.stderr.decode()
         check(proc.returncode in (1, 2) and not proc.stdout and message in err.splitlines()[0],
               "%s refused: %s" % (" ".join(args[:1] + args[2:]), message), err)
+    proc = tool.run("stmap")
+    check(proc.stderr.decode().splitlines()[1:] == ["Try 'dlmtool --help'"],
+          "an unknown command: one line, then where help is", proc.stderr.decode())
+    # Binary output reaches a terminal only when -o - asks for it.
+    for args, written in ((["reply", "iFlag=0"], False), (["stamp", program, "--id", "AB"], False),
+                          (["encipher", program], False), (["reply", "iFlag=0", "-o", "-"], True)):
+        leader, follower = pty.openpty()
+        proc = subprocess.run([tool.path] + args, stdout=follower, stderr=subprocess.PIPE,
+                              timeout=60)
+        os.close(follower)
+        shown = b""
+        try:
+            shown = os.read(leader, 1 << 16)
+        except OSError:
+            pass
+        os.close(leader)
+        check(proc.returncode == (0 if written else 2) and bool(shown) == written
+              and (written or b"-o -" in proc.stderr),
+              "%s on a terminal: %s" % (" ".join(args[:1] + args[2:]),
+                                         "written" if written else "refused"), proc.stderr.decode())
     # No trailer and a name without a tag: exit 1, nothing on standard output.
     proc = tool.run("tag", program)
     check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,

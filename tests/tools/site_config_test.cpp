@@ -56,6 +56,8 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {HEAD + "reply a.txt redirect x|y\n", "site.conf:4: redirect URL 'http://127.0.0.1:47800/x|y' holds '|'"},
         {HEAD + "reply a.txt record\n", "site.conf:4: 'reply PATH record' needs a text"},
         {HEAD + "reply a.txt plain\n", "site.conf:4: 'reply PATH plain' needs a text"},
+        {HEAD + "reply a.txt record iFlag=0|sDlurl=http://h/dl\n",
+         "site.conf:4: sDlurl 'http://h/dl' does not end with '/': the program would fetch http://h/dlp_"},
         {"\n# comment\nbase\n", "site.conf:3: 'base' needs a URL"},
         {"base http://h/ extra\n", "site.conf:1: 'base' takes only a URL; unexpected 'extra'"},
         {"base http://h\n", "site.conf:1: base 'http://h' must end with '/'"},

@@ -10,6 +10,7 @@
 #include "files/files.h"
 #include "limits.h"
 #include "site/curl_web_client.h"
+#include "site/signer_check.h"
 #include "site/site_check.h"
 #include "site/site_urls.h"
 
@@ -24,14 +25,18 @@ const char site_check_usage[] =
     "size that the manifest announces, and reads back the tag of every\n"
     "partner copy that the directory's partners/index.txt lists. Exits 0 only\n"
     "when every chain reaches a directory and everything there is fine: the\n"
-    "second URL exists for the day the first fails, so it must work too.\n"
+    "second URL exists for the day the first fails, so it must work too. The\n"
+    "last line is the verdict, ok or FAIL, with the chains, packages and\n"
+    "copies that are fine. A URL needs its scheme (http:// or https://).\n"
     "  --as-program  resolve as the program does instead: the second URL only\n"
     "                when the first chain ends without a directory (one URL\n"
     "                serves for both when SECOND_URL is not given)\n"
     "  --json        one JSON object on standard output in place of the text:\n"
     "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
-    "                (each with its \"packages\" and \"partner_copies\"), and\n"
-    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n"
+    "                (each with its \"packages\" and \"partner_copies\", each copy\n"
+    "                with its tag's \"placement\"), \"warnings\" (the plain http\n"
+    "                links) and \"verdict\"; every verdict is \"ok\" or \"fail\" as\n"
+    "                in the text\n"
     "  --signer NAME  also fetch every installer and check it as the program\n"
     "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
     "                signature with a matching image digest, a chain to a trusted\n"
@@ -94,6 +99,13 @@ int site_check_command(const ParsedArgs& args)
         throw UsageError("--signer needs the signer's common name");
     if (args.has("--signer-ca-file") && !args.has("--signer"))
         throw UsageError("--signer-ca-file goes with --signer");
+    // Read before the first request, not once for each installer after.
+    if (args.has("--signer-ca-file")) {
+        readable_file_size(options.signer_roots);
+        std::string problem = roots_problem(options.signer_roots);
+        if (!problem.empty())
+            throw ToolError(problem);
+    }
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

@@ -8,6 +8,7 @@
 #include "site/config_sources.h"
 #include "site/config_words.h"
 #include "site/package_names.h"
+#include "site/reply_fields.h"
 #include "site/value_rules.h"
 
 namespace {
@@ -81,6 +82,8 @@ void read_reply(ConfigReader& reader, const KeywordLine& line)
     auto known = reader.reply_lines.find(path);
     check_first(reader, "reply path " + path, known == reader.reply_lines.end() ? 0 : known->second);
     ReplyPage page{path, reply_kind(reader, kind, argument, has_argument), argument, reader.line};
+    if (page.kind == ReplyPage::RECORD && !download_dir_problem(argument).empty())
+        config_error(reader, download_dir_problem(argument));
     reader.reply_lines[path] = reader.line;
     reader.config.replies.push_back(page);
 }

@@ -10,3 +10,6 @@
 // common name is signer, byte for byte (UTF-8). Empty when it is.
 std::string signer_problem(const std::string& image, const std::string& signer,
                            const std::string& roots_file);
+
+// Why the roots in roots_file (PEM) cannot be used; empty when they can.
+std::string roots_problem(const std::string& roots_file);

@@ -12,6 +12,7 @@
 #include "site/check_chain.h"
 #include "site/check_report.h"
 #include "site/package_names.h"
+#include "site/reply_fields.h"
 #include "site/signer_check.h"
 #include "site/site_config.h"
 #include "text.h"
@@ -87,9 +88,9 @@ std::string check_package(const std::string& directory, const SitePackage& packa
 
 // Checks one partner copy named by an index line "FILE TAG signed|unsigned".
 // Returns the empty text when it is fine, else why not; *shown: the
-// copy's name and state for the listing.
+// copy's name and state for the listing; *placement: where its tag is.
 std::string check_partner_copy(const std::string& folder, const std::string& line,
-                               WebClient& web, std::string* shown)
+                               WebClient& web, std::string* shown, std::string* placement)
 {
     std::string name, tag, state;
     size_t first = line.find(' ');
@@ -104,6 +105,7 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     if (!copy.answered || copy.status != 200)
         return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
     TagReading reading = read_tag_of(&copy.body, name);
+    *placement = reading.form;
     if (!reading.found || reading.tag != tag)
         return "the program would read the tag '" + reading.tag + "', not '" + tag + "'";
     if (state == "signed" && !reading.intact)
@@ -125,13 +127,15 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
         report->partner_copies.push_back(
             {std::string(PARTNER_FOLDER) + PARTNER_INDEX, "",
              "cannot be fetched (" +
-                 (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")"});
+                 (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")",
+             -1, ""});
         return;
     }
     for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1) {
         end = std::min(index.body.find('\n', at), index.body.size());
         ItemReport item;
-        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &item.name);
+        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &item.name,
+                                          &item.placement);
         size_t space = item.name.find(' ');
         if (space != std::string::npos) {
             item.detail = item.name.substr(space + 1);
@@ -152,6 +156,9 @@ DirectoryReport check_directory(const std::string& url, WebClient& web, const Ch
                          std::to_string(MAX_DOWNLOAD_DIR_URL);
         return report;
     }
+    report.problem = download_dir_problem("sDlurl=" + url);
+    if (!report.problem.empty())
+        return report;
     for (const SitePackage& package : all_packages()) {
         int32_t size = 0;
         ItemReport item;
