@@ -28,7 +28,8 @@ const char usage[] =
 const char site_usage[] =
     "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
     "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
-    "                          [--ca-file FILE]\n";
+    "                          [--ca-file FILE]\n"
+    "       dlmtool site check --program PROGRAM.exe [...]\n";
 
 const NamedCommand commands[] = {
     {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
@@ -44,7 +45,7 @@ const NamedCommand commands[] = {
      "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage,
      {"--connect-timeout", "--max-time", "--max-size", "--signer", "--signer-ca-file",
-      "--ca-file"}, 1, 2,
+      "--ca-file", "--program"}, 0, 2,
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 

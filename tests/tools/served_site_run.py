@@ -125,6 +125,16 @@ def pe_image(size=1024):
     return bytes(image)
 
 
+def program_asking(tool, first, second):
+    """A build of the program that asks first, then second: its stored
+    texts enciphered and laid out as the compiler does."""
+    def stored(text, align):
+        data = tool.run("encipher", stdin=text.encode()).stdout + b"\0"
+        return data + b"\0" * (-len(data) % align)
+    return pe_image() + b"\0" * 4 + stored(first, 32) + stored(second, 32) + \
+        stored("SOFTWARE\\Vendor\\Tag", 4)
+
+
 def config_text(base, installer, replies):
     return ("# written by the test\n"
             "base %s\n"
@@ -169,6 +179,15 @@ def served_sites(tool, work):
         check(out[-2] == "22 packages: 22 ok" and out[-1] == "verdict: ok (1 of 1 chain reaches a "
               "download directory; 22 of 22 packages fine)", "the summary and the verdict",
               "\n".join(out[-2:]))
+
+        # The URLs a build of the program asks, read from it.
+        program = os.path.join(work, "asking.exe")
+        write(program, program_asking(tool, base + "dlm/primary.txt", base + "dlm/alt1.txt"))
+        proc = tool.run("site", "check", "--program", program)
+        out = lines_of(proc)
+        check(proc.returncode == 0 and out[0] == "chain 1: %sdlm/primary.txt" % base
+              and "chain 2: %sdlm/alt1.txt" % base in out, "site check --program",
+              proc.stdout.decode()[:400] + proc.stderr.decode())
 
         # As the program: the second bootstrap URL is asked when the first
         # gives nothing, and HTTP redirections are followed as the program's
@@ -381,6 +400,10 @@ BROKEN_SITES = [
     ("an sDlurl without '/'", PRIMARY_OK + "reply dlm/alt1.txt record iFlag=0|sDlurl=@BASE@dl\n",
      1, "site.conf:8: sDlurl '@BASE@dl' does not end with '/': the program would fetch @BASE@dlp_Vandel_reg_CHT.CHT",
      None, 0, None),
+    ("a program that asks another site",
+     PRIMARY_OK + "reply dlm/alt1.txt direct\nprogram @ELSEWHERE@\ntag AB\n",
+     1, "site.conf:9: program @ELSEWHERE@ asks http://127.0.0.1:9/dlm/primary.txt, which is none of "
+     "this site's reply pages (@BASE@ + dlm/primary.txt, dlm/alt1.txt)", None, 0, None),
     ("a redirect out of the site to a dead server",
      PRIMARY_OK + "reply dlm/alt1.txt redirect http://127.0.0.1:9/x.txt\n", 0, None, None,
      1, "FAIL chain 2 reaches no download directory: http://127.0.0.1:9/x.txt cannot be opened"),
@@ -394,11 +417,16 @@ def broken_sites(tool, work):
     server = Server(root)
     installer = os.path.join(work, "small.exe")
     write(installer, b"MZ a small installer")
+    elsewhere = os.path.join(work, "elsewhere.exe")
+    write(elsewhere, program_asking(tool, "http://127.0.0.1:9/dlm/primary.txt",
+                                    "http://127.0.0.1:9/dlm/alt1.txt"))
     try:
         for number, (what, replies, build_exit, build_line, served, check_exit,
                      check_line) in enumerate(BROKEN_SITES):
             base = "%ss%d/" % (server.base, number)
             conf = os.path.join(work, "site.conf")
+            replies = replies.replace("@ELSEWHERE@", elsewhere)
+            build_line = build_line and build_line.replace("@ELSEWHERE@", elsewhere)
             write(conf, config_text(base, installer, replies.replace("@BASE@", base)).encode())
             proc = tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
             err = proc.stderr.decode()

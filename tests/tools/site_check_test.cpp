@@ -299,6 +299,26 @@ TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
                                 "packages and 1 of 3 partner copies fine)");
 }
 
+TEST(SiteCheck, APartnerCopyOfABuildThatAsksAnotherSiteFails)
+{
+    CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
+                     "program polvex.exe\ntag AB12 eu\ntag CD34\n");
+    std::string partners = site.web.root + "/dl/partners/";
+    site.dir.write("ours.exe", program_asking(BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt"));
+    site.dir.write("theirs.exe", program_asking(BASE + "dlm/primary.txt", "http://mirror.example/b.txt"));
+    stamp_file(site.dir / "ours.exe", partners + "polvexAB12_eu.exe", "AB12", "eu");
+    stamp_file(site.dir / "theirs.exe", partners + "polvexCD34.exe", "CD34", "");
+    site.check();
+    EXPECT_EQ(site.result, 1);
+    EXPECT_TRUE(site.has_line("ok   partners/polvexAB12_eu.exe tag AB12_eu, not signed")) << site.output;
+    EXPECT_TRUE(site.has_line("FAIL partners/polvexCD34.exe: tag CD34, but it asks " + BASE +
+                              "dlm/primary.txt and http://mirror.example/b.txt, not the URLs checked"))
+        << site.output;
+    // Checked from one URL, only the first is compared.
+    site.check(BASE + "dlm/primary.txt", BASE + "dlm/primary.txt");
+    EXPECT_EQ(site.result, 0) << site.output;
+}
+
 TEST(SiteCheck, NoDownloadDirectory)
 {
     struct Case {

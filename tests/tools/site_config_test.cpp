@@ -33,6 +33,8 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
     dir.write("setup.exe", "MZ installer");
     dir.write("empty.exe", "");
     dir.write("prog.exe", pe_image(false));
+    dir.write("elsewhere.exe", program_asking("http://127.0.0.1:47800/dlm/primary.txt",
+                                              "http://mirror.example/dlm/alt1.txt"));
     const std::string reply = "reply dlm/primary.txt direct\n";
     std::string hops;  // p0.txt redirects to p1.txt ... p20.txt, which is direct
     for (int i = 0; i < 20; ++i)
@@ -131,6 +133,9 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
         {HEAD + reply + "program prog.exe\ntag AB\nplacement signature\n",
          "site.conf:7: placement signature needs a signed program"},
+        {HEAD + reply + "reply dlm/alt1.txt direct\nprogram elsewhere.exe\ntag AB\n",
+         "site.conf:6: program " + (dir / "elsewhere.exe") + " asks http://mirror.example/dlm/alt1.txt, "
+         "which is none of this site's reply pages (http://127.0.0.1:47800/ + dlm/primary.txt, dlm/alt1.txt)"},
     };
     for (const Case& c : cases) {
         std::string error = error_of(c.text, dir.path());

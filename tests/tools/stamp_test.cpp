@@ -177,10 +177,7 @@ TEST(Info, FindsTheStoredTextsInEitherOrder)
     const std::string first = "https://dl.example.com/boot/first.txt";
     const std::string second = "http://mirror.example.net/b.txt";
     const std::string key = "SOFTWARE\\Vendor\\Tag";
-    auto stored = [](const std::string& text, size_t align) {
-        std::string bytes = encipher(text) + '\0';
-        return bytes + std::string((align - bytes.size() % align) % align, '\0');
-    };
+    auto stored = stored_text;
     // Plain text that happens to look like a URL is not a stored text.
     std::string noise = std::string("\0http://plain.example/\0", 24) + std::string(40, '\x01') + '\0';
     std::string definition_order = stored(first, 32) + stored(second, 32) + stored(key, 4);

@@ -9,13 +9,16 @@
 #include "commands/commands.h"
 #include "files/files.h"
 #include "limits.h"
+#include "pe/program_file.h"
 #include "site/curl_web_client.h"
+#include "site/program_info.h"
 #include "site/signer_check.h"
 #include "site/site_check.h"
 #include "site/site_urls.h"
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
+    "       dlmtool site check --program PROGRAM.exe [...]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
     "                          [--ca-file FILE] [--signer NAME [--signer-ca-file FILE]]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
@@ -28,6 +31,9 @@ const char site_check_usage[] =
     "second URL exists for the day the first fails, so it must work too. The\n"
     "last line is the verdict, ok or FAIL, with the chains, packages and\n"
     "copies that are fine. A URL needs its scheme (http:// or https://).\n"
+    "  --program PROGRAM.exe  check the two URLs that build of the program asks\n"
+    "                (read from it) in place of URLs given; a partner copy that\n"
+    "                asks other URLs than those checked fails\n"
     "  --as-program  resolve as the program does instead: the second URL only\n"
     "                when the first chain ends without a directory (one URL\n"
     "                serves for both when SECOND_URL is not given)\n"
@@ -64,15 +70,37 @@ const char site_check_usage[] =
     "warned about on standard error, without failing the check: what it serves\n"
     "can be replaced on the way.\n";
 
+namespace {
+
+// The URLs to check: those given, or those the program given asks.
+std::vector<std::string> bootstrap_urls(const ParsedArgs& args)
+{
+    if (!args.has("--program")) {
+        if (args.positional.empty())
+            throw UsageError("give one or two bootstrap URLs, or --program PROGRAM.exe");
+        return args.positional;
+    }
+    if (!args.positional.empty())
+        throw UsageError("give bootstrap URLs or --program, not both");
+    StoredTexts texts = find_stored_texts(read_windows_program(args.get("--program")));
+    if (!texts.found)
+        throw ToolError(args.get("--program") +
+                        " holds no stored bootstrap URLs (not a build of the program?)");
+    return {texts.bootstrap_1, texts.bootstrap_2};
+}
+
+}  // namespace
+
 int site_check_command(const ParsedArgs& args)
 {
-    for (const std::string& url : args.positional) {
+    std::vector<std::string> urls = bootstrap_urls(args);
+    for (const std::string& url : urls) {
         if (url.empty() || url.size() >= URL_BUFFER_SIZE)
             throw UsageError("a bootstrap URL must have 1 to " +
                              std::to_string(URL_BUFFER_SIZE - 1) + " characters");
     }
-    const std::string& first = args.positional[0];
-    const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
+    const std::string& first = urls[0];
+    const std::string& second = urls.size() > 1 ? urls[1] : first;
     WebLimits limits;
     const uint64_t DAY = 86400;
     limits.connect_seconds = static_cast<long>(number_option(
@@ -82,7 +110,7 @@ int site_check_command(const ParsedArgs& args)
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
     // Without a scheme every request would go wherever libcurl guesses.
-    for (const std::string& url : args.positional) {
+    for (const std::string& url : urls) {
         if (lacks_scheme(url))
             throw UsageError("bootstrap URL '" + printable(url) +
                              "' has no scheme: give http://... or https://...");

@@ -143,4 +143,5 @@ void finish_config(ConfigReader& reader)
     }
     if (config.replies.empty())
         config_error(reader, "no 'reply' line: the program would find nothing at its bootstrap URLs");
+    check_program_urls(reader);
 }

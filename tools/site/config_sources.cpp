@@ -14,6 +14,7 @@
 #include "pe/stamp.h"
 #include "site/package_manifest.h"
 #include "site/package_names.h"
+#include "site/program_info.h"
 #include "tag.h"
 
 namespace fs = std::filesystem;
@@ -154,5 +155,27 @@ void finish_tags(ConfigReader& reader)
             signature_with_trailer(layout.signature, std::string(TRAILER_SIZE, 'x'));
     } catch (const ToolError& error) {
         config_error(reader, "program " + config.program + ": " + error.what(), reader.placement_line);
+    }
+}
+
+void check_program_urls(ConfigReader& reader)
+{
+    const SiteConfig& config = reader.config;
+    if (!config.program_line)
+        return;
+    StoredTexts texts = find_stored_texts(read_file(config.program));
+    if (!texts.found)
+        return;
+    std::string pages;
+    for (const ReplyPage& page : config.replies)
+        pages += (pages.empty() ? "" : ", ") + page.path;
+    for (const std::string& url : {texts.bootstrap_1, texts.bootstrap_2}) {
+        bool leads_in = std::any_of(config.replies.begin(), config.replies.end(),
+                                    [&](const ReplyPage& page) { return url == config.base + page.path; });
+        if (!leads_in)
+            config_error(reader, "program " + config.program + " asks " + url +
+                                     ", which is none of this site's reply pages (" + config.base +
+                                     " + " + pages + ")",
+                         config.program_line);
     }
 }

@@ -12,6 +12,7 @@
 #include "site/check_chain.h"
 #include "site/check_report.h"
 #include "site/package_names.h"
+#include "site/program_info.h"
 #include "site/reply_fields.h"
 #include "site/signer_check.h"
 #include "site/site_config.h"
@@ -90,7 +91,8 @@ std::string check_package(const std::string& directory, const SitePackage& packa
 // Returns the empty text when it is fine, else why not; *shown: the
 // copy's name and state for the listing; *placement: where its tag is.
 std::string check_partner_copy(const std::string& folder, const std::string& line,
-                               WebClient& web, std::string* shown, std::string* placement)
+                               const std::vector<std::string>& checked, WebClient& web,
+                               std::string* shown, std::string* placement)
 {
     std::string name, tag, state;
     size_t first = line.find(' ');
@@ -110,13 +112,20 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
         return "the program would read the tag '" + reading.tag + "', not '" + tag + "'";
     if (state == "signed" && !reading.intact)
         return "tag " + tag + ", but " + reading.signature;
+    // A copy of another build would send its users to another site.
+    StoredTexts texts = find_stored_texts(copy.body);
+    if (texts.found && (texts.bootstrap_1 != checked[0] ||
+                        (checked.size() > 1 && texts.bootstrap_2 != checked[1])))
+        return "tag " + tag + ", but it asks " + texts.bootstrap_1 + " and " + texts.bootstrap_2 +
+               ", not the URLs checked";
     *shown += " tag " + tag + ", " + reading.signature;
     return std::string();
 }
 
 // The copies that the index of the partners folder lists; a site without
-// the index has none.
-void check_partner_copies(WebClient& web, DirectoryReport* report)
+// the index has none. checked: the bootstrap URLs being checked.
+void check_partner_copies(const std::vector<std::string>& checked, WebClient& web,
+                          DirectoryReport* report)
 {
     std::string folder = report->url + PARTNER_FOLDER;
     FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
@@ -134,7 +143,7 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
     for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1) {
         end = std::min(index.body.find('\n', at), index.body.size());
         ItemReport item;
-        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &item.name,
+        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), checked, web, &item.name,
                                           &item.placement);
         size_t space = item.name.find(' ');
         if (space != std::string::npos) {
@@ -146,7 +155,8 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
 }
 
 // Every package of a download directory, and its partner copies.
-DirectoryReport check_directory(const std::string& url, WebClient& web, const CheckOptions& options)
+DirectoryReport check_directory(const std::string& url, const std::vector<std::string>& checked,
+                                WebClient& web, const CheckOptions& options)
 {
     DirectoryReport report;
     report.url = url;
@@ -172,7 +182,7 @@ DirectoryReport check_directory(const std::string& url, WebClient& web, const Ch
         }
         report.packages.push_back(item);
     }
-    check_partner_copies(web, &report);
+    check_partner_copies(checked, web, &report);
     return report;
 }
 
@@ -195,8 +205,11 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
             std::find(directories.begin(), directories.end(), chain.directory) == directories.end())
             directories.push_back(chain.directory);
     }
+    std::vector<std::string> checked = {bootstrap_1};
+    if (bootstrap_2 != bootstrap_1)
+        checked.push_back(bootstrap_2);
     for (const std::string& directory : directories)
-        report.directories.push_back(check_directory(directory, web, options));
+        report.directories.push_back(check_directory(directory, checked, web, options));
     if (options.warnings)
         warn_plain_links(report, *options.warnings);
     if (options.json)
