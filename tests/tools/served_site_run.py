@@ -752,10 +752,10 @@ def signer_sites(tool, work):
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
-    def signed(leaf):
-        out = os.path.join(work, leaf + ".exe")
+    def signed(leaf, source=unsigned, out=None):
+        out = out or os.path.join(work, leaf + ".exe")
         proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key",
-                               leaf + ".key", "-h", "sha256", "-in", unsigned, "-out", out],
+                               leaf + ".key", "-h", "sha256", "-in", source, "-out", out],
                               cwd=work, capture_output=True)
         if proc.returncode != 0:
             sys.exit("osslsigncode: " + proc.stdout.decode() + proc.stderr.decode())
@@ -794,6 +794,35 @@ def signer_sites(tool, work):
             expected = expected.replace("é", "\\xc3\\xa9")
             check(shown == [expected] and proc.returncode == (0 if installer == "right.exe" else 1),
                   "site check --signer, " + installer, "exit %d: %r" % (proc.returncode, shown))
+        # An installer of 100 MiB, mostly zeros (sparse until signed), for
+        # one package: its signer is checked as a small one's is, from the
+        # one fetch that measures it, and --max-size bounds that fetch.
+        big_unsigned = os.path.join(work, "big-unsigned.exe")
+        with open(big_unsigned, "wb") as f:
+            f.write(pe_image(4096))
+            f.truncate(100 << 20)
+        big = signed("right", big_unsigned, os.path.join(work, "big.exe"))
+        os.remove(big_unsigned)
+        proc, built = build(tool, work, "site-big", server.base, "right.exe",
+                            "reply dlm/primary.txt direct\npackage p_Vandel_sys_ENG %s\n" % big)
+        shutil.rmtree(site_root)
+        shutil.copytree(built, site_root, copy_function=os.link)
+        for limit, expected in ((None, "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                 % (os.path.getsize(big), name)),
+                                ("50000000", "FAIL p_Vandel_sys_ENG.exe: installer cannot be fetched "
+                                 "(larger than the limit of 50000000 bytes (--max-size))")):
+            started = time.monotonic()
+            proc = tool.run("site", "check", server.base + "dlm/primary.txt", "--signer", name,
+                            "--signer-ca-file", roots, *(["--max-size", limit] if limit else []))
+            took = time.monotonic() - started
+            out = proc.stdout.decode("utf-8", "replace")
+            shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
+            check(shown == [expected.replace("é", "\\xc3\\xa9")]
+                  and proc.returncode == (1 if limit else 0),
+                  "site check --signer of a 100 MiB installer%s (%.1f s)"
+                  % (", --max-size " + limit if limit else "", took), "exit %d: %r" % (proc.returncode, shown))
+        shutil.rmtree(built)
+        os.remove(big)
     finally:
         server.stop()
 

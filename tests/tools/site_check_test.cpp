@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <unistd.h>
 
 #include <map>
 #include <sstream>
@@ -63,6 +64,19 @@ public:
         if (!file.answered)
             file.error = "Connection refused";
         return file;
+    }
+
+    InstallerProbe fetch_to_file(const std::string& url, int fd) override
+    {
+        FetchedFile file = fetch_file(url);
+        InstallerProbe fetched;
+        fetched.answered = file.answered;
+        fetched.status = file.status;
+        fetched.error = file.error;
+        fetched.length = static_cast<int64_t>(file.body.size());
+        if (::write(fd, file.body.data(), file.body.size()) != static_cast<ssize_t>(file.body.size()))
+            fetched.error = "cannot write";
+        return fetched;
     }
 
 private:

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/descriptor.h"
+#include "files/files.h"
 #include "limits.h"
 #include "manifest.h"
 #include "package.h"
@@ -57,6 +59,20 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
     return manifest + " starts with '" + first_line + "', not a size above 0 (" + status + ")";
 }
 
+// Whether the installer was served whole: status 200 and the size its
+// manifest announces. Empty when it was, else why not.
+std::string served_problem(const InstallerProbe& probe, int32_t size)
+{
+    if (!probe.answered)
+        return "installer cannot be fetched (" + probe.error + ")";
+    if (probe.status != 200)
+        return "installer answers HTTP " + std::to_string(probe.status);
+    if (probe.length != size)
+        return "size " + std::to_string(size) + " in manifest, " + std::to_string(probe.length) +
+               " served";
+    return std::string();
+}
+
 // Checks one package; returns the empty text when it is fine, else why not.
 std::string check_package(const std::string& directory, const SitePackage& package,
                           WebClient& web, const CheckOptions& options, int32_t* size)
@@ -68,20 +84,16 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     copy_text(download_url, sizeof download_url, directory.c_str());
     if (!join_installer_url(download_url, sizeof download_url, package.installer().c_str()))
         return "the installer URL does not fit the program's buffer";
-    InstallerProbe probe = web.probe_installer(download_url);
-    if (!probe.answered)
-        return "installer cannot be fetched (" + probe.error + ")";
-    if (probe.status != 200)
-        return "installer answers HTTP " + std::to_string(probe.status);
-    if (probe.length != *size)
-        return "size " + std::to_string(*size) + " in manifest, " + std::to_string(probe.length) +
-               " served";
     if (options.signer.empty())
-        return std::string();
-    FetchedFile installer = web.fetch_file(download_url);
-    if (!installer.answered || installer.status != 200)
-        return "installer cannot be fetched again to check its signer";
-    std::string problem_of_signer = signer_problem(installer.body, options.signer, options.signer_roots);
+        return served_problem(web.probe_installer(download_url), *size);
+    // The one fetch that measures the installer keeps it for the signer's
+    // check, on disk: an installer may be far larger than memory allows.
+    TemporaryFile copy;
+    problem = served_problem(web.fetch_to_file(download_url, copy.fd()), *size);
+    if (!problem.empty())
+        return problem;
+    std::string problem_of_signer =
+        signer_problem(read_file(copy.path()), options.signer, options.signer_roots);
     if (!problem_of_signer.empty())
         return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();
