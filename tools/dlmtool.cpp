@@ -35,7 +35,7 @@ const NamedCommand commands[] = {
     {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
     {"decipher", decipher_command, decipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
     {"reply", reply_command, reply_usage, {"-o"}, 0, ANY_NUMBER, nullptr},
-    {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "-o"}, 0, 0,
+    {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "--language", "-o"}, 0, 0,
      nullptr},
     {"stamp", stamp_command, stamp_usage, {"--id", "--suffix", "-o"}, 1, 1,
      "give exactly one input file", {"--in-signature"}},

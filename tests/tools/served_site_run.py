@@ -703,6 +703,20 @@ def new_conventions(tool, work, program):
               and (written or b"-o -" in proc.stderr),
               "%s on a terminal: %s" % (" ".join(args[:1] + args[2:]),
                                          "written" if written else "refused"), proc.stderr.decode())
+    # News in the code page of the language told, or refused with its line.
+    news = os.path.join(work, "news.txt")
+    write(news, "first\nf\u00fcr alle\n".encode())
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "DEU")
+    check(proc.returncode == 0 and proc.stdout == b"1024\nfirst\nf\xfcr alle\n",
+          "manifest --language DEU writes code page 1252", proc.stderr.decode())
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "JAP")
+    check(proc.returncode == 1 and not proc.stdout and proc.stderr.decode().startswith(
+          "dlmtool manifest: %s:2: '\\xc3\\xbc' (U+00FC) cannot be written in code page 932" % news),
+          "manifest --language JAP refuses what code page 932 cannot hold", proc.stderr.decode())
+    write(news, b"n" * 22000)
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "ENG")
+    check(proc.returncode == 1 and b"the manifest would have 22006 bytes; the program reads 22000"
+          in proc.stderr, "manifest --language refuses what the program would cut", proc.stderr.decode())
     # No trailer and a name without a tag: exit 1, nothing on standard output.
     proc = tool.run("tag", program)
     check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,

@@ -86,6 +86,26 @@ TEST(SiteBuild, ManifestsAnnounceTheirOwnInstaller)
     }
 }
 
+// Each language's news in its users' code page: the common lines where a
+// language has none of its own.
+TEST(SiteBuild, NewsInEachLanguagesCodePage)
+{
+    BuiltSite site("news-for DEU f\xC3\xBCr 5 \xE2\x82\xAC\n"               // für 5 €
+                   "news-for JAP \xE6\x97\xA5\xE6\x9C\xAC\n"               // 日本
+                   "news-for KOR \xED\x95\x9C\xEA\xB5\xAD\n"               // 한국
+                   "news-for CHT \xE4\xB8\xAD\xE6\x96\x87\n"               // 中文
+                   "news-for CHT \n");
+    const std::pair<const char*, std::string> expected[] = {
+        {"p_Vandel_sys_DEU.DEU", std::to_string(GERMAN.size()) + "\nf\xFCr 5 \x80\n"},
+        {"p_Vandel_reg_JAP.JAP", std::to_string(INSTALLER.size()) + "\n\x93\xFA\x96\x7B\n"},
+        {"p_Vandel_reg_KOR.KOR", std::to_string(INSTALLER.size()) + "\n\xC7\xD1\xB1\xB9\n"},
+        {"p_Vandel_sys_CHT.CHT", std::to_string(INSTALLER.size()) + "\n\xA4\xA4\xA4\xE5\n\n"},
+        {"p_Vandel_reg_SWE.SWE", std::to_string(INSTALLER.size()) + "\nPolvex news one\nPolvex news two\n"},
+    };
+    for (const auto& manifest : expected)
+        EXPECT_EQ(site.at(std::string("dl/") + manifest.first), manifest.second) << manifest.first;
+}
+
 TEST(SiteBuild, SharedInstallersAreOneFile)
 {
     BuiltSite site("");

@@ -43,6 +43,9 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         std::string text;
         std::string error;  // expected start of the message
     };
+    std::string long_news;  // lines 5 to 26: 22 lines of 999 bytes and LF, after "12", LF
+    for (int i = 0; i < 22; ++i)
+        long_news += "news " + std::string(999, 'n') + "\n";
     const std::vector<Case> cases = {
         {HEAD + reply + "frobnicate x\n", "site.conf:5: unknown keyword 'frobnicate'"},
         {HEAD + reply + reply, "site.conf:5: reply path dlm/primary.txt given twice (first on line 4)"},
@@ -131,6 +134,16 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {"package p_Vandel_sys_DEU setup.exe\nlanguage DEU setup.exe\n",
          "site.conf:2: package p_Vandel_sys_DEU given twice (first on line 1)"},
         {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
+        // News the users' code page cannot hold, or a manifest the program
+        // would cut.
+        {HEAD + reply + "news f\xC3\xBCr alle\n",
+         "site.conf:5: news for CHT: '\\xc3\\xbc' (U+00FC) cannot be written in code page 950"},
+        {HEAD + reply + "news-for KOR \xE6\x97\xA5\xE6\x9C\xAC \xE0\xB8\x81\n",
+         "site.conf:5: news for KOR: '\\xe0\\xb8\\x81' (U+0E01) cannot be written in code page 949"},
+        {HEAD + reply + "news-for DEU caf\xE9\n", "site.conf:5: news for DEU: byte '\\xe9' is not UTF-8"},
+        {HEAD + reply + "news-for XX hello\n", "site.conf:5: 'news-for' needs a language code"},
+        {HEAD + reply + long_news,
+         "site.conf:26: the manifest p_Vandel_reg_CHT.CHT would have 22003 bytes; the program reads 22000"},
         {HEAD + reply + "program prog.exe\ntag AB\nplacement signature\n",
          "site.conf:7: placement signature needs a signed program"},
         {HEAD + reply + "reply dlm/alt1.txt direct\nprogram elsewhere.exe\ntag AB\n",

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/suggestion.h"
+#include "language.h"
 #include "limits.h"
+#include "site/code_pages.h"
 #include "site/config_sources.h"
+#include "site/package_manifest.h"
 #include "site/config_words.h"
 #include "site/package_names.h"
 #include "site/reply_fields.h"
@@ -43,6 +47,23 @@ void read_news(ConfigReader& reader, const KeywordLine& line)
     if (!line.has_args)
         config_error(reader, "'news' needs a text (\"news \" for an empty line)");
     reader.config.news.push_back(line.args);
+    reader.config.news_lines.push_back(reader.line);
+}
+
+// "news-for CODE TEXT": a news line of one language only, which then shows
+// its own lines in place of the common ones.
+void read_language_news(ConfigReader& reader, const KeywordLine& line)
+{
+    std::string code, text;
+    bool has_text = split_first(line.args, &code, &text);
+    if (code_page_of(code) == 0)
+        config_error(reader, "'news-for' needs a language code (" + std::string(language_codes[0]) +
+                                 ", ...) and a text; '" + code + "' is none");
+    if (!has_text)
+        config_error(reader, "'news-for " + code + "' needs a text (\"news-for " + code +
+                                 " \" for an empty line)");
+    reader.config.language_news[code].push_back(text);
+    reader.config.language_news_lines[code].push_back(reader.line);
 }
 
 ReplyPage::Kind reply_kind(const ConfigReader& reader, const std::string& kind,
@@ -95,10 +116,40 @@ struct KeywordRule {
 
 const KeywordRule KEYWORD_RULES[] = {
     {"base", read_base},       {"directory", read_directory}, {"installer", read_installer},
+    {"news-for", read_language_news},
     {"package", read_package}, {"language", read_language},   {"news", read_news},
     {"reply", read_reply},     {"program", read_program},     {"tag", read_tag},
     {"placement", read_placement},
 };
+
+// Each language's news can be written in its users' code page, and each
+// manifest is read whole by the program.
+void check_news(ConfigReader& reader)
+{
+    const SiteConfig& config = reader.config;
+    for (const char* const* code = language_codes; *code; ++code) {
+        int page = code_page_of(*code);
+        const std::vector<std::string>& news = config.news_of(*code);
+        for (size_t i = 0; i < news.size(); ++i) {
+            std::string written;
+            std::string why = in_code_page(news[i], page, &written);
+            if (!why.empty())
+                config_error(reader, "news for " + std::string(*code) + ": " + why,
+                             config.news_lines_of(*code)[i]);
+        }
+    }
+    for (const SitePackage& package : all_packages()) {
+        try {
+            check_manifest_length(
+                make_manifest(config.installer_of(package.name()).size, config.news_text_in(package.code))
+                    .size(),
+                "the manifest " + package.manifest());
+        } catch (const ToolError& error) {
+            const std::vector<int>& lines = config.news_lines_of(package.code);
+            config_error(reader, error.what(), lines.empty() ? 0 : lines.back());
+        }
+    }
+}
 
 }  // namespace
 
@@ -144,4 +195,5 @@ void finish_config(ConfigReader& reader)
     if (config.replies.empty())
         config_error(reader, "no 'reply' line: the program would find nothing at its bootstrap URLs");
     check_program_urls(reader);
+    check_news(reader);
 }

@@ -30,7 +30,6 @@ std::set<std::string> write_packages(const SiteConfig& config, const std::string
 {
     fs::path dir = fs::path(outdir) / config.directory;
     make_directories(dir.string());
-    std::string news = news_text_of(config.news);
     // The installers can be large and most packages share one: the first
     // package of a source gets a copy, the others a hard link to it.
     std::map<std::string, std::string> copy_of_source;
@@ -47,7 +46,8 @@ std::set<std::string> write_packages(const SiteConfig& config, const std::string
             copy_of_source.emplace(source.path, installer);
         }
         ++summary->installers;
-        write_output((dir / package.manifest()).string(), make_manifest(source.size, news));
+        write_output((dir / package.manifest()).string(),
+                     make_manifest(source.size, config.news_text_in(package.code)));
         ++summary->manifests;
         package_files.insert(config.directory + package.installer());
         package_files.insert(config.directory + package.manifest());

@@ -1,5 +1,6 @@
 #include "site/site_config.h"
 
+#include "site/code_pages.h"
 #include "site/encipher.h"
 #include "site/site_urls.h"
 
@@ -10,6 +11,30 @@ const InstallerSource& SiteConfig::installer_of(const std::string& package) cons
 {
     auto own = packages.find(package);
     return own != packages.end() ? own->second : installer;
+}
+
+const std::vector<std::string>& SiteConfig::news_of(const std::string& language) const
+{
+    auto own = language_news.find(language);
+    return own != language_news.end() ? own->second : news;
+}
+
+const std::vector<int>& SiteConfig::news_lines_of(const std::string& language) const
+{
+    auto own = language_news_lines.find(language);
+    return own != language_news_lines.end() ? own->second : news_lines;
+}
+
+std::string SiteConfig::news_text_in(const std::string& language) const
+{
+    std::string text;
+    for (const std::string& line : news_of(language)) {
+        std::string written;
+        if (!in_code_page(line, code_page_of(language), &written).empty())
+            return std::string();
+        text += written + "\n";
+    }
+    return text;
 }
 
 std::string redirect_url(const SiteConfig& config, const ReplyPage& page)

@@ -50,7 +50,11 @@ struct SiteConfig {
     std::string directory;  // download directory below base, ends with '/'
     InstallerSource installer;                      // path empty when not given
     std::map<std::string, InstallerSource> packages;  // "p_Vandel_reg_DEU" -> its own installer
-    std::vector<std::string> news;
+    std::vector<std::string> news;  // as written, UTF-8
+    std::vector<int> news_lines;    // the line of each
+    // A language's own news lines (news-for), in place of the common ones.
+    std::map<std::string, std::vector<std::string>> language_news;
+    std::map<std::string, std::vector<int>> language_news_lines;
     std::vector<ReplyPage> replies;
     std::string program;  // the program stamped for each tag; empty when none
     int program_line = 0;
@@ -61,6 +65,13 @@ struct SiteConfig {
     std::string download_dir_url() const { return base + directory; }
     // The installer of a package: its own, or the common one.
     const InstallerSource& installer_of(const std::string& package) const;
+    // The news lines of a language: its own, else the common ones; and
+    // the configuration line of each.
+    const std::vector<std::string>& news_of(const std::string& language) const;
+    const std::vector<int>& news_lines_of(const std::string& language) const;
+    // The news text of a language, in its users' code page; the empty text
+    // when a line cannot be written there (finish_config refuses that).
+    std::string news_text_in(const std::string& language) const;
 };
 
 // What a reply page holds as the program receives it: enciphered for
