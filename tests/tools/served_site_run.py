@@ -263,6 +263,52 @@ def served_sites(tool, work):
           "an unreachable server", proc.stdout.decode())
 
 
+def release_order(tool, work):
+    """Two releases published in the documented order: the new download
+    directory first, the reply pages last, the old directory retired after.
+    At every step the site passes, wholly on the old release or the new."""
+    work = os.path.join(work, "releases")
+    site_root = os.path.join(work, "served")
+    os.makedirs(site_root)
+    server = Server(site_root)
+    try:
+        replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt redirect dlm/primary.txt\n"
+        built = {}
+        for release, body in (("r1", b"MZ release one"), ("r2", b"MZ release two, larger")):
+            write(os.path.join(work, release + ".exe"), body)
+            conf = os.path.join(work, release + ".conf")
+            write(conf, config_text(server.base, release + ".exe", replies).encode())
+            built[release] = os.path.join(work, "out-" + release)
+            proc = tool.run("site", "build", conf, built[release], "--release", release)
+            check(proc.returncode == 0 and lines_of(proc)[-2:] == [
+                "upload first: dl/%s/ (release %s)" % (release, release),
+                "then the reply pages: dlm/primary.txt dlm/alt1.txt"],
+                "site build --release %s prints the upload order" % release, proc.stdout.decode())
+
+        def served(step, release, size):
+            proc = tool.run("site", "check", server.base + "dlm/primary.txt",
+                            server.base + "dlm/alt1.txt")
+            out = lines_of(proc)
+            check(proc.returncode == 0 and "ok   chain 2 reaches %sdl/%s/" % (server.base, release) in out
+                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out,
+                  "release order, %s: users on %s" % (step, release), proc.stdout.decode()[-600:])
+
+        def upload(folder):
+            shutil.copytree(os.path.join(built[folder[0]], folder[1]),
+                            os.path.join(site_root, folder[1]), dirs_exist_ok=True)
+        upload(("r1", "dl/r1"))
+        upload(("r1", "dlm"))
+        served("first release", "r1", 14)
+        upload(("r2", "dl/r2"))
+        served("new directory uploaded", "r1", 14)
+        upload(("r2", "dlm"))
+        served("reply pages uploaded", "r2", 22)
+        shutil.rmtree(os.path.join(site_root, "dl", "r1"))
+        served("old directory retired", "r2", 22)
+    finally:
+        server.stop()
+
+
 def tls_sites(tool, work):
     """A site built for an https base and served over TLS, behind a plain
     http bootstrap page: site check trusts a test root given with
@@ -853,6 +899,7 @@ def main():
     broken_sites(tool, args.work)
     hostile_sites(tool, args.work)
     tls_sites(tool, args.work)
+    release_order(tool, args.work)
     other_commands(tool, args.work)
     signer_sites(tool, args.work)
     print("%d passed, %d failed" % (len(PASSED), len(FAILED)))

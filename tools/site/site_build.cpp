@@ -118,6 +118,14 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
         for (const std::string& copy : summary.partner_copies)
             text += "  " + copy + "\n";
     }
+    if (!config.release.empty()) {
+        // What the users see changes only with the last step.
+        text += "upload first: " + config.directory + " (release " + config.release + ")\n";
+        text += "then the reply pages:";
+        for (const ReplyPage& page : config.replies)
+            text += " " + page.path;
+        text += "\n";
+    }
     return text;
 }
 
@@ -161,5 +169,6 @@ std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary
            ",\n \"pages\": " + json_pairs(summary.pages, ": ", "path", "holds") +
            ",\n \"replaced_package_files\": " + json_list(summary.overridden) +
            ",\n \"partner_copies\": " + json_pairs(summary.partner_copies, " ", "file", "tag") +
-           ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") + "}\n";
+           ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") +
+           ",\n \"release\": " + (config.release.empty() ? "null" : json_string(config.release)) + "}\n";
 }

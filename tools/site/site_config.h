@@ -61,6 +61,7 @@ struct SiteConfig {
     bool program_signed = false;
     bool tag_in_signature = false;  // placement signature
     std::vector<DistributionTag> tags;
+    std::string release;  // the release's own folder in directory; empty when none
 
     std::string download_dir_url() const { return base + directory; }
     // The installer of a package: its own, or the common one.
@@ -84,3 +85,10 @@ std::string redirect_url(const SiteConfig& config, const ReplyPage& page);
 
 // The plain reply record of a direct or redirect page.
 std::string reply_record_of(const SiteConfig& config, const ReplyPage& page);
+
+// Puts the download directory in a folder of the release's own below the
+// configured one (dl/NAME/), so that a new release is uploaded beside the
+// old. Throws ToolError for a name that is not 1 to 64 letters, digits,
+// '.', '-' or '_' (not "." or ".."), or a directory URL the program cannot
+// hold.
+void set_release(SiteConfig* config, const std::string& name);
