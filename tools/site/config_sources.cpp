@@ -166,16 +166,18 @@ void check_program_urls(ConfigReader& reader)
     StoredTexts texts = find_stored_texts(read_file(config.program));
     if (!texts.found)
         return;
+    auto leads_in = [&](const std::string& url) {
+        return std::any_of(config.replies.begin(), config.replies.end(),
+                           [&](const ReplyPage& page) { return url == config.base + page.path; });
+    };
+    const std::string& stray = !leads_in(texts.bootstrap_1) ? texts.bootstrap_1 : texts.bootstrap_2;
+    if (leads_in(stray))
+        return;
     std::string pages;
     for (const ReplyPage& page : config.replies)
-        pages += (pages.empty() ? "" : ", ") + page.path;
-    for (const std::string& url : {texts.bootstrap_1, texts.bootstrap_2}) {
-        bool leads_in = std::any_of(config.replies.begin(), config.replies.end(),
-                                    [&](const ReplyPage& page) { return url == config.base + page.path; });
-        if (!leads_in)
-            config_error(reader, "program " + config.program + " asks " + url +
-                                     ", which is none of this site's reply pages (" + config.base +
-                                     " + " + pages + ")",
-                         config.program_line);
-    }
+        pages.append(pages.empty() ? "" : ", ").append(page.path);
+    config_error(reader, "program " + config.program + " asks " + stray +
+                             ", which is none of this site's reply pages (" + config.base + " + " +
+                             pages + ")",
+                 config.program_line);
 }
