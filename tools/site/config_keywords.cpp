@@ -33,6 +33,15 @@ void read_base(ConfigReader& reader, const KeywordLine& line)
              BASE_RULES, &reader.base_line, &reader.config.base);
 }
 
+// Another address of the same site folder (a second host name): a
+// program may ask its bootstrap pages there.
+void read_mirror(ConfigReader& reader, const KeywordLine& line)
+{
+    std::string url = single_argument(reader, line.keyword, line.args, line.has_args, "a URL");
+    check_rules(reader, line.keyword, url, BASE_RULES);
+    reader.config.mirrors.push_back(url);
+}
+
 void read_directory(ConfigReader& reader, const KeywordLine& line)
 {
     set_once(reader, line.keyword,
@@ -116,7 +125,7 @@ struct KeywordRule {
 
 const KeywordRule KEYWORD_RULES[] = {
     {"base", read_base},       {"directory", read_directory}, {"installer", read_installer},
-    {"news-for", read_language_news},
+    {"news-for", read_language_news}, {"mirror", read_mirror},
     {"package", read_package}, {"language", read_language},   {"news", read_news},
     {"reply", read_reply},     {"program", read_program},     {"tag", read_tag},
     {"placement", read_placement},

@@ -166,9 +166,13 @@ void check_program_urls(ConfigReader& reader)
     StoredTexts texts = find_stored_texts(read_file(config.program));
     if (!texts.found)
         return;
+    std::vector<std::string> bases = config.mirrors;
+    bases.insert(bases.begin(), config.base);
     auto leads_in = [&](const std::string& url) {
-        return std::any_of(config.replies.begin(), config.replies.end(),
-                           [&](const ReplyPage& page) { return url == config.base + page.path; });
+        return std::any_of(config.replies.begin(), config.replies.end(), [&](const ReplyPage& page) {
+            return std::any_of(bases.begin(), bases.end(),
+                               [&](const std::string& base) { return url == base + page.path; });
+        });
     };
     const std::string& stray = !leads_in(texts.bootstrap_1) ? texts.bootstrap_1 : texts.bootstrap_2;
     if (leads_in(stray))
@@ -176,8 +180,11 @@ void check_program_urls(ConfigReader& reader)
     std::string pages;
     for (const ReplyPage& page : config.replies)
         pages.append(pages.empty() ? "" : ", ").append(page.path);
+    std::string addresses = config.base;
+    for (const std::string& mirror : config.mirrors)
+        addresses.append(" or ").append(mirror);
     config_error(reader, "program " + config.program + " asks " + stray +
-                             ", which is none of this site's reply pages (" + config.base + " + " +
+                             ", which is none of this site's reply pages (" + addresses + " + " +
                              pages + ")",
                  config.program_line);
 }

@@ -47,6 +47,7 @@ extern const char PARTNER_INDEX[];   // "index.txt"
 
 struct SiteConfig {
     std::string base;       // URL at which the site folder is served, ends with '/'
+    std::vector<std::string> mirrors;  // further URLs serving the same folder
     std::string directory;  // download directory below base, ends with '/'
     InstallerSource installer;                      // path empty when not given
     std::map<std::string, InstallerSource> packages;  // "p_Vandel_reg_DEU" -> its own installer
