@@ -18,9 +18,9 @@
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
-    "       dlmtool site check --program PROGRAM.exe [...]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
     "                          [--ca-file FILE] [--signer NAME [--signer-ca-file FILE]]\n"
+    "       dlmtool site check --program PROGRAM.exe [the same options]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -57,8 +57,9 @@ const char site_check_usage[] =
     "https to http. Every request is bounded: at most\n"
     "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
     "and a body of at most --max-size bytes (1073741824) for an installer\n"
-    "without a length or checked for its signer, or a partner copy. A request that reaches a limit fails\n"
-    "its link or package, and the check goes on with the others. What a site\n"
+    "without a length or checked for its signer, or a partner copy. A request\n"
+    "that reaches a limit fails its link or package, and the check goes on\n"
+    "with the others. What a site\n"
     "sends is shown with control characters and bytes beyond ASCII escaped.\n"
     "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
     "all_proxy, no_proxy) are honoured.\n"

@@ -87,7 +87,7 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     if (options.signer.empty())
         return served_problem(web.probe_installer(download_url), *size);
     // The one fetch that measures the installer keeps it for the signer's
-    // check, on disk: an installer may be far larger than memory allows.
+    // check, streamed to disk as it arrives rather than capped in memory.
     TemporaryFile copy;
     problem = served_problem(web.fetch_to_file(download_url, copy.fd()), *size);
     if (!problem.empty())
