@@ -26,25 +26,26 @@ const char usage[] =
     "  site check   check a download site as the program sees it\n";
 
 const char site_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
+    "usage: dlmtool site build CONFIG OUTDIR [--release NAME] [--json]\n"
     "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
-    "                          [--ca-file FILE]\n";
+    "                          [--ca-file FILE]\n"
+    "       dlmtool site check --program PROGRAM.exe [...]\n";
 
 const NamedCommand commands[] = {
     {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
     {"decipher", decipher_command, decipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
     {"reply", reply_command, reply_usage, {"-o"}, 0, ANY_NUMBER, nullptr},
-    {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "-o"}, 0, 0,
+    {"manifest", manifest_command, manifest_usage, {"--installer", "--news", "--language", "-o"}, 0, 0,
      nullptr},
     {"stamp", stamp_command, stamp_usage, {"--id", "--suffix", "-o"}, 1, 1,
      "give exactly one input file", {"--in-signature"}},
     {"tag", tag_command, tag_usage, {}, 1, 1, "give exactly one file"},
     {"info", info_command, info_usage, {}, 1, 1, "give exactly one program file"},
-    {"site build", site_build_command, site_build_usage, {}, 2, 2,
+    {"site build", site_build_command, site_build_usage, {"--release"}, 2, 2,
      "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage,
      {"--connect-timeout", "--max-time", "--max-size", "--signer", "--issuer", "--signer-ca-file",
-      "--ca-file"}, 1, 2,
+      "--ca-file", "--program"}, 0, 2,
      "give one or two bootstrap URLs", {"--as-program", "--json"}},
 };
 

@@ -355,8 +355,11 @@ def scenario_signed_tags(ctx):
     d = ctx.driver
     signed = signed_program(ctx)
     for placement in ("table", "signature"):
-        site = ctx.build_site(extra=["program " + signed, "tag SIG1 " + placement,
-                                     "placement " + placement])
+        # The program asks both its bootstrap pages of this site: site build
+        # checks that they lead into it.
+        site = ctx.build_site(alternate="direct",
+                              extra=["mirror " + site_config.MIRROR, "program " + signed,
+                                     "tag SIG1 " + placement, "placement " + placement])
         ctx.serve(site)
         copy = os.path.join(site, "dl", "partners", "polvexSIG1_%s.exe" % placement)
         proc = subprocess.run([ctx.paths.dlmtool, "site", "check", site_config.BASE

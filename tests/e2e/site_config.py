@@ -2,6 +2,8 @@
 the chains the end-to-end scenarios need."""
 
 BASE = "http://127.0.0.1:47800/"
+# The same site under the host name of the program's second bootstrap URL.
+MIRROR = "http://localhost:47800/"
 PRIMARY = "dlm/primary.txt"
 ALTERNATE = "dlm/alt1.txt"
 

@@ -12,6 +12,7 @@
 #include "site/config_file.h"
 #include "site/site_config.h"
 #include "cli/cli.h"
+#include "files/descriptor.h"
 #include "files/output.h"
 
 namespace {
@@ -110,6 +111,30 @@ TEST(OutputFile, SiteBuildRefusesALinkPlantedInItsFolder)
         EXPECT_EQ(symlink_target(path), victim) << planted;
         EXPECT_EQ(file_content(victim), "private") << planted;
     }
+}
+
+// An installer checked for its signer lies in a temporary file of its own,
+// in $TMPDIR, for as long as the check needs it and not a moment longer.
+TEST(TemporaryFile, InTheTemporaryFolderUntilItGoes)
+{
+    ScratchDir dir;
+    const char* before = getenv("TMPDIR");
+    std::string saved = before ? before : "";
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    std::string path;
+    {
+        TemporaryFile first, second;
+        path = first.path();
+        EXPECT_NE(first.path(), second.path());
+        EXPECT_EQ(path.compare(0, dir.path().size() + 1, dir.path() + "/"), 0) << path;
+        EXPECT_EQ(::write(first.fd(), "MZ", 2), 2);
+        EXPECT_EQ(file_content(path), "MZ");
+    }
+    EXPECT_FALSE(file_exists(path));
+    if (before)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 }  // namespace

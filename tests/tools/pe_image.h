@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "site/encipher.h"
+
 constexpr size_t PE_AT = 0x40;
 constexpr size_t OPTIONAL_AT = PE_AT + 24;
 
@@ -32,3 +34,18 @@ inline std::string pe_image(bool plus, size_t body_size = 1024)
     return image;
 }
 
+
+// A text enciphered and NUL-padded as the compiler lays out the program's
+// stored texts.
+inline std::string stored_text(const std::string& text, size_t align)
+{
+    std::string bytes = encipher(text) + '\0';
+    return bytes + std::string((align - bytes.size() % align) % align, '\0');
+}
+
+// A build of the program that asks first and then second.
+inline std::string program_asking(const std::string& first, const std::string& second)
+{
+    return pe_image(false) + std::string(4, '\0') + stored_text(first, 32) + stored_text(second, 32) +
+           stored_text("SOFTWARE\\Vendor\\Tag", 4);
+}

@@ -28,6 +28,8 @@ TEST(ReplyRecord, RefusesFieldsTheProgramCannotReadBack)
         {"sUrl=http://a/b c"},
         {"sDlurl=ftp://a/dl/"},
         {"sDlurl="},
+        // A directory the program would join the package names to.
+        {"iFlag=0", "sDlurl=http://a/dl"},
     };
     for (const auto& fields : refused) {
         std::string shown;

@@ -125,6 +125,16 @@ def pe_image(size=1024):
     return bytes(image)
 
 
+def program_asking(tool, first, second):
+    """A build of the program that asks first, then second: its stored
+    texts enciphered and laid out as the compiler does."""
+    def stored(text, align):
+        data = tool.run("encipher", stdin=text.encode()).stdout + b"\0"
+        return data + b"\0" * (-len(data) % align)
+    return pe_image() + b"\0" * 4 + stored(first, 32) + stored(second, 32) + \
+        stored("SOFTWARE\\Vendor\\Tag", 4)
+
+
 def config_text(base, installer, replies):
     return ("# written by the test\n"
             "base %s\n"
@@ -166,7 +176,18 @@ def served_sites(tool, work):
         check(sum(1 for l in out if l.startswith("ok   p_Vandel_")) == 22
               and "ok   p_Vandel_sys_ENG.exe %d bytes" % size in out, "22 packages are ok",
               proc.stdout.decode())
-        check(out[-1] == "22 packages: 22 ok", "the summary line", out[-1] if out else "")
+        check(out[-2] == "22 packages: 22 ok" and out[-1] == "verdict: ok (1 of 1 chain reaches a "
+              "download directory; 22 of 22 packages fine)", "the summary and the verdict",
+              "\n".join(out[-2:]))
+
+        # The URLs a build of the program asks, read from it.
+        program = os.path.join(work, "asking.exe")
+        write(program, program_asking(tool, base + "dlm/primary.txt", base + "dlm/alt1.txt"))
+        proc = tool.run("site", "check", "--program", program)
+        out = lines_of(proc)
+        check(proc.returncode == 0 and out[0] == "chain 1: %sdlm/primary.txt" % base
+              and "chain 2: %sdlm/alt1.txt" % base in out, "site check --program",
+              proc.stdout.decode()[:400] + proc.stderr.decode())
 
         # As the program: the second bootstrap URL is asked when the first
         # gives nothing, and HTTP redirections are followed as the program's
@@ -187,6 +208,16 @@ def served_sites(tool, work):
         proc = tool.run("site", "check", base + "dlm/nohead.txt")
         check(proc.returncode == 0 and "ok   p_Vandel_reg_SWE.exe %d bytes" % size in lines_of(proc),
               "a server that refuses HEAD", proc.stdout.decode()[-600:])
+
+        # A directory without its final '/', written by other means: one
+        # line that says why, not 22 manifests missing.
+        write(os.path.join(site_root, "dlm", "noslash.txt"),
+              tool.run("encipher", stdin=b"iFlag=0|sDlurl=" + base.encode() + b"dl").stdout)
+        proc = tool.run("site", "check", base + "dlm/noslash.txt")
+        check(proc.returncode == 1 and "FAIL sDlurl '%sdl' does not end with '/': the program would "
+              "fetch %sdlp_Vandel_reg_CHT.CHT" % (base, base) in lines_of(proc)
+              and sum("p_Vandel_" in l for l in lines_of(proc)) == 1,
+              "site check of an sDlurl without '/'", proc.stdout.decode())
 
         # A reply is read only up to 22000 bytes: a field beyond is not seen.
         for pad, found in ((22000 - len("iFlag=0|sDlurl=%sdl/|x=" % base), True),
@@ -219,8 +250,8 @@ def served_sites(tool, work):
         check(any(l.startswith("FAIL p_Vandel_reg_KOR.exe: manifest p_Vandel_reg_KOR.KOR starts "
                                "with '<!DOCTYPE") and l.endswith("(HTTP 404)") for l in out),
               "a missing manifest is reported", proc.stdout.decode())
-        check(out[-1] == "22 packages: 19 ok, 3 failed", "the summary counts the failures",
-              out[-1] if out else "")
+        check(out[-2] == "22 packages: 19 ok, 3 failed" and out[-1].startswith("verdict: FAIL "),
+              "the summary counts the failures", "\n".join(out[-2:]))
     finally:
         server.stop()
 
@@ -230,6 +261,52 @@ def served_sites(tool, work):
     check(proc.returncode == 1 and "FAIL no download directory: both chains ended without one"
           in out and out[1].startswith("  %sdlm/primary.txt -> cannot be opened (" % base),
           "an unreachable server", proc.stdout.decode())
+
+
+def release_order(tool, work):
+    """Two releases published in the documented order: the new download
+    directory first, the reply pages last, the old directory retired after.
+    At every step the site passes, wholly on the old release or the new."""
+    work = os.path.join(work, "releases")
+    site_root = os.path.join(work, "served")
+    os.makedirs(site_root)
+    server = Server(site_root)
+    try:
+        replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt redirect dlm/primary.txt\n"
+        built = {}
+        for release, body in (("r1", b"MZ release one"), ("r2", b"MZ release two, larger")):
+            write(os.path.join(work, release + ".exe"), body)
+            conf = os.path.join(work, release + ".conf")
+            write(conf, config_text(server.base, release + ".exe", replies).encode())
+            built[release] = os.path.join(work, "out-" + release)
+            proc = tool.run("site", "build", conf, built[release], "--release", release)
+            check(proc.returncode == 0 and lines_of(proc)[-2:] == [
+                "upload first: dl/%s/ (release %s)" % (release, release),
+                "then the reply pages: dlm/primary.txt dlm/alt1.txt"],
+                "site build --release %s prints the upload order" % release, proc.stdout.decode())
+
+        def served(step, release, size):
+            proc = tool.run("site", "check", server.base + "dlm/primary.txt",
+                            server.base + "dlm/alt1.txt")
+            out = lines_of(proc)
+            check(proc.returncode == 0 and "ok   chain 2 reaches %sdl/%s/" % (server.base, release) in out
+                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out,
+                  "release order, %s: users on %s" % (step, release), proc.stdout.decode()[-600:])
+
+        def upload(folder):
+            shutil.copytree(os.path.join(built[folder[0]], folder[1]),
+                            os.path.join(site_root, folder[1]), dirs_exist_ok=True)
+        upload(("r1", "dl/r1"))
+        upload(("r1", "dlm"))
+        served("first release", "r1", 14)
+        upload(("r2", "dl/r2"))
+        served("new directory uploaded", "r1", 14)
+        upload(("r2", "dlm"))
+        served("reply pages uploaded", "r2", 22)
+        shutil.rmtree(os.path.join(site_root, "dl", "r1"))
+        served("old directory retired", "r2", 22)
+    finally:
+        server.stop()
 
 
 def tls_sites(tool, work):
@@ -300,6 +377,15 @@ def tls_sites(tool, work):
                 secure.stop()
     finally:
         plain.stop()
+    # Files an option names are read before the first request: nothing
+    # listens on port 9, so a chain line would mean one was made.
+    for option, path in (("--signer-ca-file", os.path.join(work, "none.pem")),
+                         ("--signer-ca-file", os.path.join(work, "small.exe"))):
+        proc = tool.run("site", "check", "http://127.0.0.1:9/", "--signer", "S", option, path)
+        check(proc.returncode == 1 and not proc.stdout and path.encode() in proc.stderr
+              and len(proc.stderr.splitlines()) == 1,
+              "site check refuses %s %s before any request" % (option, os.path.basename(path)),
+              proc.stdout.decode() + proc.stderr.decode())
     proc = tool.run("site", "check", "http://127.0.0.1:9/", "--ca-file", os.path.join(work, "none.pem"))
     check(proc.returncode == 1 and not proc.stdout and b"none.pem" in proc.stderr,
           "site check refuses a --ca-file it cannot read", proc.stderr.decode())
@@ -357,6 +443,13 @@ BROKEN_SITES = [
      1, "FAIL chain 1 reaches no download directory: more than 20 redirections; the program follows at most 20"),
     ("20 redirections", "reply dlm/alt1.txt direct\n" + hops("dlm/primary.txt", 20, "redirect"),
      0, None, None, 0, "ok   chain 1 reaches @BASE@dl/"),
+    ("an sDlurl without '/'", PRIMARY_OK + "reply dlm/alt1.txt record iFlag=0|sDlurl=@BASE@dl\n",
+     1, "site.conf:8: sDlurl '@BASE@dl' does not end with '/': the program would fetch @BASE@dlp_Vandel_reg_CHT.CHT",
+     None, 0, None),
+    ("a program that asks another site",
+     PRIMARY_OK + "reply dlm/alt1.txt direct\nprogram @ELSEWHERE@\ntag AB\n",
+     1, "site.conf:9: program @ELSEWHERE@ asks http://127.0.0.1:9/dlm/primary.txt, which is none of "
+     "this site's reply pages (@BASE@ + dlm/primary.txt, dlm/alt1.txt)", None, 0, None),
     ("a redirect out of the site to a dead server",
      PRIMARY_OK + "reply dlm/alt1.txt redirect http://127.0.0.1:9/x.txt\n", 0, None, None,
      1, "FAIL chain 2 reaches no download directory: http://127.0.0.1:9/x.txt cannot be opened"),
@@ -370,16 +463,22 @@ def broken_sites(tool, work):
     server = Server(root)
     installer = os.path.join(work, "small.exe")
     write(installer, b"MZ a small installer")
+    elsewhere = os.path.join(work, "elsewhere.exe")
+    write(elsewhere, program_asking(tool, "http://127.0.0.1:9/dlm/primary.txt",
+                                    "http://127.0.0.1:9/dlm/alt1.txt"))
     try:
         for number, (what, replies, build_exit, build_line, served, check_exit,
                      check_line) in enumerate(BROKEN_SITES):
             base = "%ss%d/" % (server.base, number)
             conf = os.path.join(work, "site.conf")
+            replies = replies.replace("@ELSEWHERE@", elsewhere)
+            build_line = build_line and build_line.replace("@ELSEWHERE@", elsewhere)
             write(conf, config_text(base, installer, replies.replace("@BASE@", base)).encode())
             proc = tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
             err = proc.stderr.decode()
             check(proc.returncode == build_exit and (build_line is None or err.startswith(
-                "dlmtool site build: %s:%s" % (conf, build_line[len("site.conf:"):]))),
+                "dlmtool site build: %s:%s" % (conf, build_line[len("site.conf:"):].replace(
+                    "@BASE@", base)))),
                 "site build of %s exits %d" % (what, build_exit), err)
             if check_line is None:
                 continue
@@ -388,7 +487,9 @@ def broken_sites(tool, work):
                 tool.run("site", "build", conf, os.path.join(root, "s%d" % number))
             proc = tool.run("site", "check", base + "dlm/primary.txt", base + "dlm/alt1.txt")
             out = lines_of(proc)
-            check(proc.returncode == check_exit and check_line.replace("@BASE@", base) in out,
+            # The last line is the verdict, FAIL whenever the exit code is 1.
+            check(proc.returncode == check_exit and check_line.replace("@BASE@", base) in out
+                  and out[-1].startswith("verdict: FAIL " if check_exit else "verdict: ok "),
                   "site check of %s exits %d" % (what, check_exit), proc.stdout.decode()[-900:])
         json_reports(tool, server.base + "s0/")
     finally:
@@ -409,7 +510,10 @@ def json_reports(tool, base):
           and [c["verdict"] for c in report["chains"]] == ["ok", "fail"]
           and report["chains"][1]["fetches"][0]["status"] == 404
           and len(packages) == 22 and all(p["verdict"] == "ok" and p["size"] == 20 for p in packages)
-          and sum(1 for l in lines_of(text) if l.startswith("ok   p_Vandel_")) == 22,
+          and sum(1 for l in lines_of(text) if l.startswith("ok   p_Vandel_")) == 22
+          and report["warnings"] == ["%sdlm/%s.txt is plain http: its reply can be replaced on "
+                                     "the way" % (base, page) for page in ("primary", "alt1")]
+          + ["%sdl/ is plain http: the manifests and installers can be replaced on the way" % base],
           "site check --json", proc.stdout.decode()[:900])
 
 
@@ -535,7 +639,8 @@ def other_commands(tool, work):
         proc = tool.run(*(command + ["--help"]))
         check(proc.returncode == 0 and proc.stdout.startswith(b"usage: dlmtool")
               and not proc.stderr, "%s --help" % " ".join(["dlmtool"] + command))
-    # A count of arguments a command does not take: exit 2, why, its usage.
+    # A count of arguments a command does not take: exit 2, why, where to
+    # find the usage, in two lines.
     for words, rest, why in ((["encipher"], ["a", "b"], "takes at most one input file"),
                              (["manifest"], ["x"], "unexpected argument x"),
                              (["stamp"], [], "give exactly one input file"),
@@ -551,8 +656,8 @@ def other_commands(tool, work):
         proc = tool.run(*(words + rest))
         err = proc.stderr.decode()
         check(proc.returncode == 2 and not proc.stdout
-              and err.startswith("dlmtool %s: %s\nusage: dlmtool %s" % (" ".join(words), why,
-                                                                        " ".join(words))),
+              and err == "dlmtool %s: %s\nTry 'dlmtool %s --help'\n" % (" ".join(words), why,
+                                                                        " ".join(words)),
               "dlmtool %s refuses %s" % (" ".join(words), rest), err)
     # Every byte value through a file and back, against standard input.
     plain = os.path.join(work, "plain.bin")
@@ -616,12 +721,48 @@ def new_conventions(tool, work, program):
                           (["stmap"], "unknown command 'stmap' (did you mean 'stamp'?)"),
                           (["site", "check", "http://127.0.0.1:9/", "--signer="],
                            "--signer needs the signer's common name"),
+                          (["site", "check", "127.0.0.1:9/boot/primary.txt"],
+                           "bootstrap URL '127.0.0.1:9/boot/primary.txt' has no scheme"),
                           (["site", "check", "http://127.0.0.1:9/", "--signer-ca-file", program],
                            "--signer-ca-file goes with --signer")):
         proc = tool.run(*args)
         err = proc.stderr.decode()
         check(proc.returncode in (1, 2) and not proc.stdout and message in err.splitlines()[0],
               "%s refused: %s" % (" ".join(args[:1] + args[2:]), message), err)
+    proc = tool.run("stmap")
+    check(proc.stderr.decode().splitlines()[1:] == ["Try 'dlmtool --help'"],
+          "an unknown command: one line, then where help is", proc.stderr.decode())
+    # Binary output reaches a terminal only when -o - asks for it.
+    for args, written in ((["reply", "iFlag=0"], False), (["stamp", program, "--id", "AB"], False),
+                          (["encipher", program], False), (["reply", "iFlag=0", "-o", "-"], True)):
+        leader, follower = pty.openpty()
+        proc = subprocess.run([tool.path] + args, stdout=follower, stderr=subprocess.PIPE,
+                              timeout=60)
+        os.close(follower)
+        shown = b""
+        try:
+            shown = os.read(leader, 1 << 16)
+        except OSError:
+            pass
+        os.close(leader)
+        check(proc.returncode == (0 if written else 2) and bool(shown) == written
+              and (written or b"-o -" in proc.stderr),
+              "%s on a terminal: %s" % (" ".join(args[:1] + args[2:]),
+                                         "written" if written else "refused"), proc.stderr.decode())
+    # News in the code page of the language told, or refused with its line.
+    news = os.path.join(work, "news.txt")
+    write(news, "first\nf\u00fcr alle\n".encode())
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "DEU")
+    check(proc.returncode == 0 and proc.stdout == b"1024\nfirst\nf\xfcr alle\n",
+          "manifest --language DEU writes code page 1252", proc.stderr.decode())
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "JAP")
+    check(proc.returncode == 1 and not proc.stdout and proc.stderr.decode().startswith(
+          "dlmtool manifest: %s:2: '\\xc3\\xbc' (U+00FC) cannot be written in code page 932" % news),
+          "manifest --language JAP refuses what code page 932 cannot hold", proc.stderr.decode())
+    write(news, b"n" * 22000)
+    proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "ENG")
+    check(proc.returncode == 1 and b"the manifest would have 22006 bytes; the program reads 22000"
+          in proc.stderr, "manifest --language refuses what the program would cut", proc.stderr.decode())
     # No trailer and a name without a tag: exit 1, nothing on standard output.
     proc = tool.run("tag", program)
     check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,
@@ -679,10 +820,10 @@ def signer_sites(tool, work):
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
-    def signed(leaf):
-        out = os.path.join(work, leaf + ".exe")
+    def signed(leaf, source=unsigned, out=None):
+        out = out or os.path.join(work, leaf + ".exe")
         proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key",
-                               leaf + ".key", "-h", "sha256", "-in", unsigned, "-out", out],
+                               leaf + ".key", "-h", "sha256", "-in", source, "-out", out],
                               cwd=work, capture_output=True)
         if proc.returncode != 0:
             sys.exit("osslsigncode: " + proc.stdout.decode() + proc.stderr.decode())
@@ -731,6 +872,35 @@ def signer_sites(tool, work):
             expected = expected.replace("é", "\\xc3\\xa9")
             check(shown == [expected] and proc.returncode == (0 if installer == "right.exe" else 1),
                   "site check --signer, " + installer, "exit %d: %r" % (proc.returncode, shown))
+        # An installer of 100 MiB, mostly zeros (sparse until signed), for
+        # one package: its signer is checked as a small one's is, from the
+        # one fetch that measures it, and --max-size bounds that fetch.
+        big_unsigned = os.path.join(work, "big-unsigned.exe")
+        with open(big_unsigned, "wb") as f:
+            f.write(pe_image(4096))
+            f.truncate(100 << 20)
+        big = signed("right", big_unsigned, os.path.join(work, "big.exe"))
+        os.remove(big_unsigned)
+        proc, built = build(tool, work, "site-big", server.base, "right.exe",
+                            "reply dlm/primary.txt direct\npackage p_Vandel_sys_ENG %s\n" % big)
+        shutil.rmtree(site_root)
+        shutil.copytree(built, site_root, copy_function=os.link)
+        for limit, expected in ((None, "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                 % (os.path.getsize(big), name)),
+                                ("50000000", "FAIL p_Vandel_sys_ENG.exe: installer cannot be fetched "
+                                 "(larger than the limit of 50000000 bytes (--max-size))")):
+            started = time.monotonic()
+            proc = tool.run("site", "check", server.base + "dlm/primary.txt", "--signer", name,
+                            "--signer-ca-file", roots, *(["--max-size", limit] if limit else []))
+            took = time.monotonic() - started
+            out = proc.stdout.decode("utf-8", "replace")
+            shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
+            check(shown == [expected.replace("é", "\\xc3\\xa9")]
+                  and proc.returncode == (1 if limit else 0),
+                  "site check --signer of a 100 MiB installer%s (%.1f s)"
+                  % (", --max-size " + limit if limit else "", took), "exit %d: %r" % (proc.returncode, shown))
+        shutil.rmtree(built)
+        os.remove(big)
     finally:
         server.stop()
 
@@ -747,6 +917,7 @@ def main():
     broken_sites(tool, args.work)
     hostile_sites(tool, args.work)
     tls_sites(tool, args.work)
+    release_order(tool, args.work)
     other_commands(tool, args.work)
     signer_sites(tool, args.work)
     print("%d passed, %d failed" % (len(PASSED), len(FAILED)))

@@ -9,6 +9,7 @@
 #include "site/encipher.h"
 #include "scratch_dir.h"
 #include "site/site_build.h"
+#include "cli/cli.h"
 #include "site/config_file.h"
 #include "site/site_config.h"
 
@@ -24,7 +25,7 @@ struct BuiltSite {
     SiteBuildSummary summary;
     std::string out;
 
-    explicit BuiltSite(const std::string& extra_lines)
+    explicit BuiltSite(const std::string& extra_lines, const std::string& release = "")
     {
         dir.write("in/setup.exe", INSTALLER);
         dir.write("in/german.exe", GERMAN);
@@ -41,6 +42,8 @@ struct BuiltSite {
             "reply dlm/broken.txt plain <html>oops</html>\n" +
             extra_lines;
         config = parse_site_config(text, "site.conf", dir / "in");
+        if (!release.empty())
+            set_release(&config, release);
         out = dir / "site";
         summary = build_site(config, out);
     }
@@ -83,6 +86,46 @@ TEST(SiteBuild, ManifestsAnnounceTheirOwnInstaller)
         EXPECT_EQ(site.at("dl/" + name + ".exe"), body) << name;
         EXPECT_EQ(site.at("dl/" + name + "." + code), std::to_string(body.size()) + "\n" + news)
             << name;
+    }
+}
+
+// Each language's news in its users' code page: the common lines where a
+// language has none of its own.
+TEST(SiteBuild, NewsInEachLanguagesCodePage)
+{
+    BuiltSite site("news-for DEU f\xC3\xBCr 5 \xE2\x82\xAC\n"               // für 5 €
+                   "news-for JAP \xE6\x97\xA5\xE6\x9C\xAC\n"               // 日本
+                   "news-for KOR \xED\x95\x9C\xEA\xB5\xAD\n"               // 한국
+                   "news-for CHT \xE4\xB8\xAD\xE6\x96\x87\n"               // 中文
+                   "news-for CHT \n");
+    const std::pair<const char*, std::string> expected[] = {
+        {"p_Vandel_sys_DEU.DEU", std::to_string(GERMAN.size()) + "\nf\xFCr 5 \x80\n"},
+        {"p_Vandel_reg_JAP.JAP", std::to_string(INSTALLER.size()) + "\n\x93\xFA\x96\x7B\n"},
+        {"p_Vandel_reg_KOR.KOR", std::to_string(INSTALLER.size()) + "\n\xC7\xD1\xB1\xB9\n"},
+        {"p_Vandel_sys_CHT.CHT", std::to_string(INSTALLER.size()) + "\n\xA4\xA4\xA4\xE5\n\n"},
+        {"p_Vandel_reg_SWE.SWE", std::to_string(INSTALLER.size()) + "\nPolvex news one\nPolvex news two\n"},
+    };
+    for (const auto& manifest : expected)
+        EXPECT_EQ(site.at(std::string("dl/") + manifest.first), manifest.second) << manifest.first;
+}
+
+// A release's download directory is a folder of its own, which the reply
+// pages name; the order of the upload is printed.
+TEST(SiteBuild, AReleaseInAFolderOfItsOwn)
+{
+    BuiltSite site("", "2026-12.1");
+    EXPECT_EQ(site.at("dl/2026-12.1/p_Vandel_sys_DEU.exe"), GERMAN);
+    EXPECT_FALSE(file_exists(site.out + "/dl/p_Vandel_sys_DEU.exe"));
+    EXPECT_EQ(decipher(site.at("dlm/primary.txt")), "iFlag=0|sDlurl=http://127.0.0.1:47800/dl/2026-12.1/");
+    std::string text = describe_build(site.config, site.summary, site.out);
+    EXPECT_NE(text.find("\nupload first: dl/2026-12.1/ (release 2026-12.1)\n"
+                        "then the reply pages: dlm/primary.txt dlm/alt1.txt dlm/hop.txt dlm/broken.txt\n"),
+              std::string::npos)
+        << text;
+    for (const std::string& name : {std::string(), std::string("."), std::string(".."), std::string("a/b"),
+                                    std::string("a b"), std::string(65, 'r')}) {
+        SiteConfig config = site.config;
+        EXPECT_THROW(set_release(&config, name), ToolError) << name;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <unistd.h>
 
 #include <map>
 #include <sstream>
@@ -65,6 +66,19 @@ public:
         return file;
     }
 
+    InstallerProbe fetch_to_file(const std::string& url, int fd) override
+    {
+        FetchedFile file = fetch_file(url);
+        InstallerProbe fetched;
+        fetched.answered = file.answered;
+        fetched.status = file.status;
+        fetched.error = file.error;
+        fetched.length = static_cast<int64_t>(file.body.size());
+        if (::write(fd, file.body.data(), file.body.size()) != static_cast<ssize_t>(file.body.size()))
+            fetched.error = "cannot write";
+        return fetched;
+    }
+
 private:
     long answer(const std::string& url, std::string* body) const
     {
@@ -104,11 +118,13 @@ struct CheckedSite {
         build_site(config, web.root);
     }
     void check(const std::string& first = BASE + "dlm/primary.txt",
-               const std::string& second = BASE + "dlm/alt1.txt", bool as_program = false)
+               const std::string& second = BASE + "dlm/alt1.txt", bool as_program = false,
+               bool json = false)
     {
         std::ostringstream out, err;
         CheckOptions options;
         options.as_program = as_program;
+        options.json = json;
         options.warnings = &err;
         result = check_site(first, second, web, out, options);
         output = out.str();
@@ -117,6 +133,11 @@ struct CheckedSite {
     bool has_line(const std::string& line) const
     {
         return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+    }
+    std::string last_line() const
+    {
+        size_t start = output.rfind('\n', output.size() - 2);
+        return output.substr(start + 1, output.size() - start - 2);
     }
     int count(const std::string& start) const
     {
@@ -138,6 +159,8 @@ TEST(SiteCheck, AGoodSitePasses)
     EXPECT_TRUE(site.has_line("ok   chain 2 reaches " + BASE + "dl/")) << site.output;
     EXPECT_TRUE(site.has_line("ok   p_Vandel_reg_ENG.exe 32 bytes")) << site.output;
     EXPECT_TRUE(site.has_line("22 packages: 22 ok")) << site.output;
+    EXPECT_EQ(site.last_line(),
+              "verdict: ok (2 of 2 chains reach a download directory; 22 of 22 packages fine)");
     // One fetch for each chain, then the 22 manifests of the one directory.
     ASSERT_EQ(site.web.fetched.size(), 24u);
     EXPECT_EQ(site.web.fetched[0], BASE + "dlm/primary.txt");
@@ -268,6 +291,14 @@ TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
     EXPECT_TRUE(site.has_line("ok   partners/polvexCD34.exe tag CD34, not signed")) << site.output;
     EXPECT_TRUE(site.has_line("3 partner copies: 3 ok")) << site.output;
 
+    // Where each copy's tag is, in the JSON report.
+    site.check(BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt", false, true);
+    EXPECT_NE(site.output.find("\"name\": \"partners/polvexCD34.exe\", \"verdict\": \"ok\", "
+                               "\"detail\": \"tag CD34, not signed\", "
+                               "\"placement\": \"trailer at the end of the file\"}"),
+              std::string::npos)
+        << site.output;
+
     // A copy replaced by another partner's, and one gone.
     std::string partners = site.web.root + "/dl/partners/";
     stamp_file(partners + "polvexAB12_eu.exe", partners + "polvexCD34.exe", "XY", "");
@@ -278,6 +309,28 @@ TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
         << site.output;
     EXPECT_TRUE(site.has_line("FAIL partners/polvexEF56.exe: cannot be fetched (HTTP 404)")) << site.output;
     EXPECT_TRUE(site.has_line("3 partner copies: 1 ok, 2 failed")) << site.output;
+    EXPECT_EQ(site.last_line(), "verdict: FAIL (2 of 2 chains reach a download directory; 22 of 22 "
+                                "packages and 1 of 3 partner copies fine)");
+}
+
+TEST(SiteCheck, APartnerCopyOfABuildThatAsksAnotherSiteFails)
+{
+    CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
+                     "program polvex.exe\ntag AB12 eu\ntag CD34\n");
+    std::string partners = site.web.root + "/dl/partners/";
+    site.dir.write("ours.exe", program_asking(BASE + "dlm/primary.txt", BASE + "dlm/alt1.txt"));
+    site.dir.write("theirs.exe", program_asking(BASE + "dlm/primary.txt", "http://mirror.example/b.txt"));
+    stamp_file(site.dir / "ours.exe", partners + "polvexAB12_eu.exe", "AB12", "eu");
+    stamp_file(site.dir / "theirs.exe", partners + "polvexCD34.exe", "CD34", "");
+    site.check();
+    EXPECT_EQ(site.result, 1);
+    EXPECT_TRUE(site.has_line("ok   partners/polvexAB12_eu.exe tag AB12_eu, not signed")) << site.output;
+    EXPECT_TRUE(site.has_line("FAIL partners/polvexCD34.exe: tag CD34, but it asks " + BASE +
+                              "dlm/primary.txt and http://mirror.example/b.txt, not the URLs checked"))
+        << site.output;
+    // Checked from one URL, only the first is compared.
+    site.check(BASE + "dlm/primary.txt", BASE + "dlm/primary.txt");
+    EXPECT_EQ(site.result, 0) << site.output;
 }
 
 TEST(SiteCheck, NoDownloadDirectory)
@@ -304,6 +357,8 @@ TEST(SiteCheck, NoDownloadDirectory)
         site.check();
         EXPECT_EQ(site.result, 1) << c.replies;
         EXPECT_EQ(site.count("FAIL chain 1 reaches no download directory: "), 1) << site.output;
+        EXPECT_EQ(site.last_line(),
+                  "verdict: FAIL (0 of 2 chains reach a download directory; 0 of 0 packages fine)");
         EXPECT_EQ(site.count("ok   "), 0);
     }
 }

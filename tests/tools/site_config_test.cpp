@@ -33,14 +33,19 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
     dir.write("setup.exe", "MZ installer");
     dir.write("empty.exe", "");
     dir.write("prog.exe", pe_image(false));
+    dir.write("elsewhere.exe", program_asking("http://127.0.0.1:47800/dlm/primary.txt",
+                                              "http://mirror.example/dlm/alt1.txt"));
     const std::string reply = "reply dlm/primary.txt direct\n";
     std::string hops;  // p0.txt redirects to p1.txt ... p20.txt, which is direct
     for (int i = 0; i < 20; ++i)
         hops += "reply p" + std::to_string(i) + ".txt redirect p" + std::to_string(i + 1) + ".txt\n";
     struct Case {
         std::string text;
-        std::string error;  // expected start of the message
+        std::string error;  // expected start of the message; empty: accepted
     };
+    std::string long_news;  // lines 5 to 26: 22 lines of 999 bytes and LF, after "12", LF
+    for (int i = 0; i < 22; ++i)
+        long_news += "news " + std::string(999, 'n') + "\n";
     const std::vector<Case> cases = {
         {HEAD + reply + "frobnicate x\n", "site.conf:5: unknown keyword 'frobnicate'"},
         {HEAD + reply + reply, "site.conf:5: reply path dlm/primary.txt given twice (first on line 4)"},
@@ -56,6 +61,8 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {HEAD + "reply a.txt redirect x|y\n", "site.conf:4: redirect URL 'http://127.0.0.1:47800/x|y' holds '|'"},
         {HEAD + "reply a.txt record\n", "site.conf:4: 'reply PATH record' needs a text"},
         {HEAD + "reply a.txt plain\n", "site.conf:4: 'reply PATH plain' needs a text"},
+        {HEAD + "reply a.txt record iFlag=0|sDlurl=http://h/dl\n",
+         "site.conf:4: sDlurl 'http://h/dl' does not end with '/': the program would fetch http://h/dlp_"},
         {"\n# comment\nbase\n", "site.conf:3: 'base' needs a URL"},
         {"base http://h/ extra\n", "site.conf:1: 'base' takes only a URL; unexpected 'extra'"},
         {"base http://h\n", "site.conf:1: base 'http://h' must end with '/'"},
@@ -127,12 +134,31 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {"package p_Vandel_sys_DEU setup.exe\nlanguage DEU setup.exe\n",
          "site.conf:2: package p_Vandel_sys_DEU given twice (first on line 1)"},
         {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
+        // News the users' code page cannot hold, or a manifest the program
+        // would cut.
+        {HEAD + reply + "news f\xC3\xBCr alle\n",
+         "site.conf:5: news for CHT: '\\xc3\\xbc' (U+00FC) cannot be written in code page 950"},
+        {HEAD + reply + "news-for KOR \xE6\x97\xA5\xE6\x9C\xAC \xE0\xB8\x81\n",
+         "site.conf:5: news for KOR: '\\xe0\\xb8\\x81' (U+0E01) cannot be written in code page 949"},
+        {HEAD + reply + "news-for DEU caf\xE9\n", "site.conf:5: news for DEU: byte '\\xe9' is not UTF-8"},
+        {HEAD + reply + "news-for XX hello\n", "site.conf:5: 'news-for' needs a language code"},
+        {HEAD + reply + long_news,
+         "site.conf:26: the manifest p_Vandel_reg_CHT.CHT would have 22003 bytes; the program reads 22000"},
         {HEAD + reply + "program prog.exe\ntag AB\nplacement signature\n",
          "site.conf:7: placement signature needs a signed program"},
+        {HEAD + reply + "reply dlm/alt1.txt direct\nmirror http://mirror.example/\nprogram elsewhere.exe\n"
+         "tag AB\n", ""},  // the same folder served under another name
+        {HEAD + reply + "mirror mirror.example/\n",
+         "site.conf:5: mirror 'mirror.example/' is not an absolute URL"},
+        {HEAD + reply + "reply dlm/alt1.txt direct\nprogram elsewhere.exe\ntag AB\n",
+         "site.conf:6: program " + (dir / "elsewhere.exe") + " asks http://mirror.example/dlm/alt1.txt, "
+         "which is none of this site's reply pages (http://127.0.0.1:47800/ + dlm/primary.txt, dlm/alt1.txt)"},
     };
     for (const Case& c : cases) {
         std::string error = error_of(c.text, dir.path());
-        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << "config:\n" << c.text;
+        // An empty error: accepted, the whole message empty.
+        EXPECT_EQ(c.error.empty() ? error : error.substr(0, c.error.size()), c.error)
+            << "config:\n" << c.text;
     }    // As many redirections as the program follows are fine.
     EXPECT_EQ(error_of(HEAD + hops + "reply p20.txt direct\n", dir.path()), "");
 }

@@ -177,10 +177,7 @@ TEST(Info, FindsTheStoredTextsInEitherOrder)
     const std::string first = "https://dl.example.com/boot/first.txt";
     const std::string second = "http://mirror.example.net/b.txt";
     const std::string key = "SOFTWARE\\Vendor\\Tag";
-    auto stored = [](const std::string& text, size_t align) {
-        std::string bytes = encipher(text) + '\0';
-        return bytes + std::string((align - bytes.size() % align) % align, '\0');
-    };
+    auto stored = stored_text;
     // Plain text that happens to look like a URL is not a stored text.
     std::string noise = std::string("\0http://plain.example/\0", 24) + std::string(40, '\x01') + '\0';
     std::string definition_order = stored(first, 32) + stored(second, 32) + stored(key, 4);
@@ -191,6 +188,22 @@ TEST(Info, FindsTheStoredTextsInEitherOrder)
         EXPECT_EQ(texts.bootstrap_1, first);
         EXPECT_EQ(texts.bootstrap_2, second);
         EXPECT_EQ(texts.tag_key, key);
+    }
+    // A build that checks the signer loads WinVerifyTrust and stores the
+    // signer's name, then the issuer's, beyond the key: in UTF-8, of any length.
+    const std::string loads = std::string("WinVerifyTrust\0", 15);
+    const std::string signer = "Signé", issuer = "Root CA";
+    for (bool reverse : {false, true}) {
+        std::string data = definition_order + stored(signer, 4) + stored(issuer, 4);
+        if (reverse)
+            data = stored(issuer, 4) + stored(signer, 4) + reverse_order;
+        StoredTexts texts = find_stored_texts(pe_image(false) + loads + noise + data + noise);
+        EXPECT_TRUE(texts.checks_signer);
+        EXPECT_EQ(texts.signer, signer) << reverse;
+        EXPECT_EQ(texts.issuer, issuer) << reverse;
+        // Without the function the same bytes are no signer's.
+        EXPECT_FALSE(find_stored_texts(pe_image(false) + noise + data).checks_signer);
+        EXPECT_EQ(find_stored_texts(pe_image(false) + noise + data).signer, "");
     }
     // Apart by more than alignment, or one missing: not the program's texts.
     EXPECT_FALSE(find_stored_texts(stored(first, 32) + std::string(100, '\0') + stored(second, 32) +

@@ -1,6 +1,7 @@
 #include "cli/args.h"
 
 #include <stddef.h>
+#include <unistd.h>
 
 #include "cli/cli.h"
 #include "cli/printing.h"
@@ -97,4 +98,12 @@ uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64
         throw UsageError(option + " takes a whole number from 1 to " + std::to_string(largest) +
                          ", not '" + printable(text) + "'");
     return value;
+}
+
+std::string binary_output(const ParsedArgs& args)
+{
+    if (!args.has("-o") && isatty(STDOUT_FILENO))
+        throw UsageError("the output is binary and standard output is a terminal: give -o FILE, "
+                         "or -o - to write it there anyway");
+    return args.get("-o");
 }

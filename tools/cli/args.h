@@ -27,6 +27,13 @@ uint64_t number_option(const ParsedArgs& args, const std::string& option, uint64
 std::string required_option(const ParsedArgs& args, const std::string& option,
                             const std::string& value_name);
 
+// What the usage of every command that writes binary output says of it.
+#define BINARY_OUTPUT_NOTE "Binary output goes to a terminal only with -o -.\n"
+
+// Where binary output goes (the value of -o): refuses (UsageError) a
+// terminal on standard output unless "-o -" asked for it.
+std::string binary_output(const ParsedArgs& args);
+
 // Splits args: "--help" anywhere asks for help; each of value_options takes
 // the next argument as its value, or the text after '=' when given as
 // --option=value; each of flag_options stands alone (its value is empty);

@@ -33,7 +33,9 @@ int run_reporting(const NamedCommand& command, const std::vector<std::string>& a
     try {
         return run_command(command, args);
     } catch (const UsageError& error) {
-        fprintf(stderr, "dlmtool %s: %s\n%s", command.name, error.what(), command.usage);
+        // One line of what was wrong; the whole usage is one --help away.
+        fprintf(stderr, "dlmtool %s: %s\nTry 'dlmtool %s --help'\n", command.name, error.what(),
+                command.name);
         return 2;
     } catch (const ToolError& error) {
         fprintf(stderr, "dlmtool %s: %s\n", command.name, error.what());
@@ -87,7 +89,7 @@ int run_tool(const ToolTable& tool, const std::vector<std::string>& args)
                                                        args.begin() + static_cast<std::ptrdiff_t>(words),
                                                        args.end()));
     }
-    fprintf(stderr, "dlmtool: unknown command '%s'%s\n%s", printable(name).c_str(),
-            nearest_suggestion(name, command_names(tool)).c_str(), tool.usage);
+    fprintf(stderr, "dlmtool: unknown command '%s'%s\nTry 'dlmtool --help'\n", printable(name).c_str(),
+            nearest_suggestion(name, command_names(tool)).c_str());
     return 2;
 }

@@ -11,7 +11,7 @@
 const char encipher_usage[] =
     "usage: dlmtool encipher [IN] [--output OUT]\n"
     "Enciphers IN (standard input without it) into OUT (standard output\n"
-    "without it), as the servers send their replies.\n" OUTPUT_FILE_NOTE;
+    "without it), as the servers send their replies.\n" BINARY_OUTPUT_NOTE OUTPUT_FILE_NOTE;
 const char decipher_usage[] =
     "usage: dlmtool decipher [IN] [--output OUT]\n"
     "Deciphers IN (standard input without it) into OUT (standard output\n"
@@ -20,9 +20,10 @@ const char decipher_usage[] =
 namespace {
 
 // Writes the input, turned, to the output.
-int write_turned(const ParsedArgs& args, std::string (*turn)(const std::string&))
+int write_turned(const ParsedArgs& args, std::string (*turn)(const std::string&),
+                 const std::string& out)
 {
-    write_output(args.get("-o"), turn(read_input(args.positional)));
+    write_output(out, turn(read_input(args.positional)));
     return 0;
 }
 
@@ -30,10 +31,10 @@ int write_turned(const ParsedArgs& args, std::string (*turn)(const std::string&)
 
 int encipher_command(const ParsedArgs& args)
 {
-    return write_turned(args, encipher);
+    return write_turned(args, encipher, binary_output(args));
 }
 
 int decipher_command(const ParsedArgs& args)
 {
-    return write_turned(args, decipher);
+    return write_turned(args, decipher, args.get("-o"));
 }

@@ -7,13 +7,18 @@
 #include "site/site_config.h"
 
 const char site_build_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR [--json]\n"
+    "usage: dlmtool site build CONFIG OUTDIR [--release NAME] [--json]\n"
     "Writes a static download site under OUTDIR, to be served as it is with\n"
     "OUTDIR as the document root: every package's manifest and installer in\n"
     "the download directory, and the reply pages. The format of CONFIG is\n"
     "described in docs/site-config.md. Refuses, naming the line, a redirect\n"
     "within the site to a page it does not have, to a manifest or an\n"
     "installer, in a loop, or in a chain longer than the program follows.\n"
+    "  --release NAME  the download directory in a folder of this release's own,\n"
+    "          DIRECTORY/NAME/, and the reply pages pointing there: upload\n"
+    "          that folder first and the reply pages last, so that every user\n"
+    "          is on the old release or the new one, never between (the order\n"
+    "          is printed; docs/site-config.md says how to retire the old)\n"
     "  --json  the summary as one JSON object (download_directory, folder,\n"
     "          manifests, news_lines, installers, copied, hard_links, pages,\n"
     "          replaced_package_files, partner_copies)\n" OUTPUT_FILE_NOTE;
@@ -22,6 +27,8 @@ int site_build_command(const ParsedArgs& args)
 {
     const std::string& outdir = args.positional[1];
     SiteConfig config = read_site_config(args.positional[0]);
+    if (args.has("--release"))
+        set_release(&config, args.get("--release"));
     SiteBuildSummary summary = build_site(config, outdir);
     write_output("", args.has("--json") ? describe_build_json(config, summary, outdir)
                                         : describe_build(config, summary, outdir));

@@ -5,17 +5,23 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "cli/printing.h"
 #include "commands/commands.h"
 #include "files/files.h"
 #include "limits.h"
+#include "pe/program_file.h"
 #include "site/curl_web_client.h"
+#include "site/program_info.h"
+#include "site/signer_check.h"
 #include "site/site_check.h"
+#include "site/site_urls.h"
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
     "                          [--ca-file FILE]\n"
     "                          [--signer NAME --issuer NAME [--signer-ca-file FILE]]\n"
+    "       dlmtool site check --program PROGRAM.exe [the same options]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -23,15 +29,23 @@ const char site_check_usage[] =
     "size that the manifest announces, and reads back the tag of every\n"
     "partner copy that the directory's partners/index.txt lists. Exits 0 only\n"
     "when every chain reaches a directory and everything there is fine: the\n"
-    "second URL exists for the day the first fails, so it must work too.\n"
+    "second URL exists for the day the first fails, so it must work too. The\n"
+    "last line is the verdict, ok or FAIL, with the chains, packages and\n"
+    "copies that are fine. A URL needs its scheme (http:// or https://).\n"
+    "  --program PROGRAM.exe  check the two URLs that build of the program asks\n"
+    "                (read from it) in place of URLs given; a partner copy that\n"
+    "                asks other URLs than those checked fails\n"
     "  --as-program  resolve as the program does instead: the second URL only\n"
     "                when the first chain ends without a directory (one URL\n"
     "                serves for both when SECOND_URL is not given)\n"
     "  --json        one JSON object on standard output in place of the text:\n"
     "                \"chains\" (one object per bootstrap chain), \"directories\"\n"
-    "                (each with its \"packages\" and \"partner_copies\"), and\n"
-    "                \"verdict\"; every verdict is \"ok\" or \"fail\" as in the text\n"
-    "  --signer NAME  also fetch every installer and check it as the program\n"
+    "                (each with its \"packages\" and \"partner_copies\", each copy\n"
+    "                with its tag's \"placement\"), \"warnings\" (the plain http\n"
+    "                links) and \"verdict\"; every verdict is \"ok\" or \"fail\" as\n"
+    "                in the text\n"
+    "  --signer NAME  fetch every installer whole, once, into a temporary file\n"
+    "                (at most --max-size bytes), and check it as the program\n"
     "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
     "                signature with a matching image digest, a chain to a trusted\n"
     "                root valid at its timestamp (now, without one), a signer's\n"
@@ -47,8 +61,9 @@ const char site_check_usage[] =
     "https to http. Every request is bounded: at most\n"
     "--connect-timeout seconds to connect (15), --max-time seconds in all (120),\n"
     "and a body of at most --max-size bytes (1073741824) for an installer\n"
-    "without a length or a partner copy. A request that reaches a limit fails\n"
-    "its link or package, and the check goes on with the others. What a site\n"
+    "without a length or checked for its signer, or a partner copy. A request\n"
+    "that reaches a limit fails its link or package, and the check goes on\n"
+    "with the others. What a site\n"
     "sends is shown with control characters and bytes beyond ASCII escaped.\n"
     "Proxies: libcurl's usual environment variables (http_proxy, https_proxy,\n"
     "all_proxy, no_proxy) are honoured.\n"
@@ -61,15 +76,37 @@ const char site_check_usage[] =
     "warned about on standard error, without failing the check: what it serves\n"
     "can be replaced on the way.\n";
 
+namespace {
+
+// The URLs to check: those given, or those the program given asks.
+std::vector<std::string> bootstrap_urls(const ParsedArgs& args)
+{
+    if (!args.has("--program")) {
+        if (args.positional.empty())
+            throw UsageError("give one or two bootstrap URLs, or --program PROGRAM.exe");
+        return args.positional;
+    }
+    if (!args.positional.empty())
+        throw UsageError("give bootstrap URLs or --program, not both");
+    StoredTexts texts = find_stored_texts(read_windows_program(args.get("--program")));
+    if (!texts.found)
+        throw ToolError(args.get("--program") +
+                        " holds no stored bootstrap URLs (not a build of the program?)");
+    return {texts.bootstrap_1, texts.bootstrap_2};
+}
+
+}  // namespace
+
 int site_check_command(const ParsedArgs& args)
 {
-    for (const std::string& url : args.positional) {
+    std::vector<std::string> urls = bootstrap_urls(args);
+    for (const std::string& url : urls) {
         if (url.empty() || url.size() >= URL_BUFFER_SIZE)
             throw UsageError("a bootstrap URL must have 1 to " +
                              std::to_string(URL_BUFFER_SIZE - 1) + " characters");
     }
-    const std::string& first = args.positional[0];
-    const std::string& second = args.positional.size() > 1 ? args.positional[1] : first;
+    const std::string& first = urls[0];
+    const std::string& second = urls.size() > 1 ? urls[1] : first;
     WebLimits limits;
     const uint64_t DAY = 86400;
     limits.connect_seconds = static_cast<long>(number_option(
@@ -78,6 +115,12 @@ int site_check_command(const ParsedArgs& args)
         number_option(args, "--max-time", static_cast<uint64_t>(limits.total_seconds), DAY));
     limits.max_body_bytes =
         number_option(args, "--max-size", limits.max_body_bytes, UINT64_MAX >> 1);
+    // Without a scheme every request would go wherever libcurl guesses.
+    for (const std::string& url : urls) {
+        if (lacks_scheme(url))
+            throw UsageError("bootstrap URL '" + printable(url) +
+                             "' has no scheme: give http://... or https://...");
+    }
     if (args.has("--ca-file")) {
         // A file that cannot be read is refused before any request.
         limits.ca_file = args.get("--ca-file");
@@ -93,6 +136,13 @@ int site_check_command(const ParsedArgs& args)
         throw UsageError("--signer and --issuer go together, each with a common name");
     if (args.has("--signer-ca-file") && !args.has("--signer"))
         throw UsageError("--signer-ca-file goes with --signer");
+    // Read before the first request, not once for each installer after.
+    if (args.has("--signer-ca-file")) {
+        readable_file_size(options.signer_roots);
+        std::string problem = roots_problem(options.signer_roots);
+        if (!problem.empty())
+            throw ToolError(problem);
+    }
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

@@ -17,7 +17,8 @@ const char stamp_usage[] =
     "A signed IN.exe stays signed: the trailer goes inside its certificate\n"
     "table, after the signature, or with --in-signature inside an\n"
     "unauthenticated attribute of the signature (for systems that refuse\n"
-    "bytes after the signature). Signed files laid out otherwise are refused.\n" OUTPUT_FILE_NOTE;
+    "bytes after the signature). Signed files laid out otherwise are refused.\n" BINARY_OUTPUT_NOTE
+    OUTPUT_FILE_NOTE;
 
 int stamp_command(const ParsedArgs& args)
 {
@@ -25,7 +26,7 @@ int stamp_command(const ParsedArgs& args)
     check_tag_words(identifier, args.get("--suffix"));
     if (args.has("--suffix") && args.get("--suffix").empty())
         throw ToolError("--suffix needs 1 to 20 letters, digits or '-'; leave it out for none");
-    stamp_file(args.positional[0], args.get("-o"), identifier, args.get("--suffix"),
+    stamp_file(args.positional[0], binary_output(args), identifier, args.get("--suffix"),
                args.has("--in-signature") ? TrailerPlace::SIGNATURE
                                           : TrailerPlace::CERTIFICATE_TABLE);
     return 0;

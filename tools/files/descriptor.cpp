@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 
 FileDescriptor open_for_reading(const std::string& path)
@@ -15,4 +16,26 @@ FileDescriptor open_for_reading(const std::string& path)
 std::string system_error_text()
 {
     return strerror(errno);
+}
+
+namespace {
+
+std::string temporary_pattern()
+{
+    const char* folder = getenv("TMPDIR");
+    return std::string(folder && *folder ? folder : "/tmp") + "/dlmtool-XXXXXX";
+}
+
+}  // namespace
+
+TemporaryFile::TemporaryFile() : path_(temporary_pattern()), fd_(mkstemp(&path_[0]))
+{
+    if (fd_.get() < 0)
+        throw ToolError("cannot make a temporary file like " + path_ + ": " + system_error_text());
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    fd_.close();
+    unlink(path_.c_str());
 }

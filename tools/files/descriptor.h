@@ -38,6 +38,23 @@ private:
 
 FileDescriptor open_for_reading(const std::string& path);
 
+// A new file of its own in the temporary folder ($TMPDIR, else /tmp), open
+// for writing, removed when the object goes.
+class TemporaryFile {
+public:
+    TemporaryFile();  // throws ToolError when none can be made
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    int fd() const { return fd_.get(); }
+
+private:
+    std::string path_;
+    FileDescriptor fd_;
+};
+
 std::string system_error_text();  // strerror(errno)
 
 const uint64_t WHOLE_FILE = UINT64_MAX;

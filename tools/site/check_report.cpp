@@ -54,6 +54,37 @@ void print_items(const std::vector<ItemReport>& items, const char* what, std::os
     out << "\n";
 }
 
+// Adds the items that are fine, and all, to the counts.
+void add_counts(const std::vector<ItemReport>& items, size_t* fine, size_t* all)
+{
+    *fine += items.size() - static_cast<size_t>(failures(items));
+    *all += items.size();
+}
+
+void print_verdict(const SiteReport& report, std::ostream& out)
+{
+    size_t chains = 0, packages = 0, all_packages = 0, copies = 0, all_copies = 0, unusable = 0;
+    bool has_copies = false;
+    for (const ChainReport& chain : report.chains)
+        chains += chain.directory.empty() ? 0 : 1;
+    for (const DirectoryReport& directory : report.directories) {
+        unusable += directory.problem.empty() ? 0 : 1;
+        add_counts(directory.packages, &packages, &all_packages);
+        add_counts(directory.partner_copies, &copies, &all_copies);
+        has_copies = has_copies || directory.has_partner_index;
+    }
+    out << "verdict: " << (passed(report) ? "ok" : "FAIL") << " (" << chains << " of "
+        << report.chains.size() << (report.chains.size() == 1 ? " chain reaches" : " chains reach")
+        << " a download directory; " << packages << " of " << all_packages << " packages";
+    if (has_copies)
+        out << " and " << copies << " of " << all_copies << " partner copies";
+    out << " fine";
+    if (unusable)
+        out << "; " << unusable << " download " << (unusable == 1 ? "directory" : "directories")
+            << " the program cannot use";
+    out << ")\n";
+}
+
 }  // namespace
 
 bool passed(const SiteReport& report)
@@ -84,6 +115,7 @@ void print_report(const SiteReport& report, std::ostream& out)
         if (directory.has_partner_index)
             print_items(directory.partner_copies, "partner copies", out);
     }
+    print_verdict(report, out);
 }
 
 namespace {
@@ -120,6 +152,8 @@ std::string json_items(const std::vector<ItemReport>& items)
             text += ", \"size\": " + std::to_string(item.size);
         else if (item.problem.empty() && !item.detail.empty())
             text += ", \"detail\": " + json_string(item.detail);
+        if (!item.placement.empty())
+            text += ", \"placement\": " + json_string(item.placement);
         text += "}";
     }
     return text + "]";
@@ -139,6 +173,10 @@ void print_json(const SiteReport& report, std::ostream& out)
             << json_verdict(directory.problem) << ",\n   \"packages\": " << json_items(directory.packages)
             << ",\n   \"partner_copies\": " << json_items(directory.partner_copies) << "}";
     }
+    out << "],\n \"warnings\": [";
+    std::vector<std::string> warnings = plain_link_warnings(report);
+    for (size_t i = 0; i < warnings.size(); ++i)
+        out << (i ? ",\n  " : "\n  ") << json_string(warnings[i]);
     out << "],\n \"verdict\": \"" << (passed(report) ? "ok" : "fail") << "\"}\n";
 }
 
@@ -151,15 +189,14 @@ bool is_plain_http(const std::string& url)
 
 }  // namespace
 
-void warn_plain_links(const SiteReport& report, std::ostream& warnings)
+std::vector<std::string> plain_link_warnings(const SiteReport& report)
 {
-    std::vector<std::string> warned;
+    std::vector<std::string> warned, lines;
     auto warn = [&](const std::string& url, const char* what) {
         if (!is_plain_http(url) || std::find(warned.begin(), warned.end(), url) != warned.end())
             return;
         warned.push_back(url);
-        warnings << "warning: " << printable(url) << " is plain http: " << what
-                 << " can be replaced on the way\n";
+        lines.push_back(url + " is plain http: " + what + " can be replaced on the way");
     };
     for (const ChainReport& chain : report.chains) {
         for (const FetchRecord& fetch : chain.fetches)
@@ -167,4 +204,11 @@ void warn_plain_links(const SiteReport& report, std::ostream& warnings)
     }
     for (const DirectoryReport& directory : report.directories)
         warn(directory.url, "the manifests and installers");
+    return lines;
+}
+
+void warn_plain_links(const SiteReport& report, std::ostream& warnings)
+{
+    for (const std::string& line : plain_link_warnings(report))
+        warnings << "warning: " << printable(line) << "\n";
 }

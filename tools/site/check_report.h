@@ -15,6 +15,7 @@ struct ItemReport {
     std::string detail;   // what was found when fine
     std::string problem;  // empty when fine
     int64_t size = -1;    // a package's installer size
+    std::string placement;  // where a partner copy's tag is, in words
 };
 
 struct DirectoryReport {
@@ -33,13 +34,16 @@ struct SiteReport {
 // Whether every chain reached a directory and everything there is fine.
 bool passed(const SiteReport& report);
 
-// The report as text, one line a page, package or copy, with summaries.
+// The report as text, one line a page, package or copy, with summaries,
+// and last the verdict: "verdict: ok" or "verdict: FAIL" as passed says,
+// with the counts of chains, packages and copies that are fine.
 void print_report(const SiteReport& report, std::ostream& out);
 
-// The report as one JSON object.
+// The report as one JSON object, the warnings included.
 void print_json(const SiteReport& report, std::ostream& out);
 
 // One warning for each plain http URL that a chain fetched or reached,
 // whichever chains share it: anyone on the way can answer in the site's
 // place there.
 void warn_plain_links(const SiteReport& report, std::ostream& warnings);
+std::vector<std::string> plain_link_warnings(const SiteReport& report);

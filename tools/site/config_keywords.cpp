@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/suggestion.h"
+#include "language.h"
 #include "limits.h"
+#include "site/code_pages.h"
 #include "site/config_sources.h"
+#include "site/package_manifest.h"
 #include "site/config_words.h"
 #include "site/package_names.h"
+#include "site/reply_fields.h"
 #include "site/value_rules.h"
 
 namespace {
@@ -28,6 +33,15 @@ void read_base(ConfigReader& reader, const KeywordLine& line)
              BASE_RULES, &reader.base_line, &reader.config.base);
 }
 
+// Another address of the same site folder (a second host name): a
+// program may ask its bootstrap pages there.
+void read_mirror(ConfigReader& reader, const KeywordLine& line)
+{
+    std::string url = single_argument(reader, line.keyword, line.args, line.has_args, "a URL");
+    check_rules(reader, line.keyword, url, BASE_RULES);
+    reader.config.mirrors.push_back(url);
+}
+
 void read_directory(ConfigReader& reader, const KeywordLine& line)
 {
     set_once(reader, line.keyword,
@@ -42,6 +56,23 @@ void read_news(ConfigReader& reader, const KeywordLine& line)
     if (!line.has_args)
         config_error(reader, "'news' needs a text (\"news \" for an empty line)");
     reader.config.news.push_back(line.args);
+    reader.config.news_lines.push_back(reader.line);
+}
+
+// "news-for CODE TEXT": a news line of one language only, which then shows
+// its own lines in place of the common ones.
+void read_language_news(ConfigReader& reader, const KeywordLine& line)
+{
+    std::string code, text;
+    bool has_text = split_first(line.args, &code, &text);
+    if (code_page_of(code) == 0)
+        config_error(reader, "'news-for' needs a language code (" + std::string(language_codes[0]) +
+                                 ", ...) and a text; '" + code + "' is none");
+    if (!has_text)
+        config_error(reader, "'news-for " + code + "' needs a text (\"news-for " + code +
+                                 " \" for an empty line)");
+    reader.config.language_news[code].push_back(text);
+    reader.config.language_news_lines[code].push_back(reader.line);
 }
 
 ReplyPage::Kind reply_kind(const ConfigReader& reader, const std::string& kind,
@@ -81,6 +112,8 @@ void read_reply(ConfigReader& reader, const KeywordLine& line)
     auto known = reader.reply_lines.find(path);
     check_first(reader, "reply path " + path, known == reader.reply_lines.end() ? 0 : known->second);
     ReplyPage page{path, reply_kind(reader, kind, argument, has_argument), argument, reader.line};
+    if (page.kind == ReplyPage::RECORD && !download_dir_problem(argument).empty())
+        config_error(reader, download_dir_problem(argument));
     reader.reply_lines[path] = reader.line;
     reader.config.replies.push_back(page);
 }
@@ -92,10 +125,40 @@ struct KeywordRule {
 
 const KeywordRule KEYWORD_RULES[] = {
     {"base", read_base},       {"directory", read_directory}, {"installer", read_installer},
+    {"news-for", read_language_news}, {"mirror", read_mirror},
     {"package", read_package}, {"language", read_language},   {"news", read_news},
     {"reply", read_reply},     {"program", read_program},     {"tag", read_tag},
     {"placement", read_placement},
 };
+
+// Each language's news can be written in its users' code page, and each
+// manifest is read whole by the program.
+void check_news(ConfigReader& reader)
+{
+    const SiteConfig& config = reader.config;
+    for (const char* const* code = language_codes; *code; ++code) {
+        int page = code_page_of(*code);
+        const std::vector<std::string>& news = config.news_of(*code);
+        for (size_t i = 0; i < news.size(); ++i) {
+            std::string written;
+            std::string why = in_code_page(news[i], page, &written);
+            if (!why.empty())
+                config_error(reader, "news for " + std::string(*code) + ": " + why,
+                             config.news_lines_of(*code)[i]);
+        }
+    }
+    for (const SitePackage& package : all_packages()) {
+        try {
+            check_manifest_length(
+                make_manifest(config.installer_of(package.name()).size, config.news_text_in(package.code))
+                    .size(),
+                "the manifest " + package.manifest());
+        } catch (const ToolError& error) {
+            const std::vector<int>& lines = config.news_lines_of(package.code);
+            config_error(reader, error.what(), lines.empty() ? 0 : lines.back());
+        }
+    }
+}
 
 }  // namespace
 
@@ -140,4 +203,6 @@ void finish_config(ConfigReader& reader)
     }
     if (config.replies.empty())
         config_error(reader, "no 'reply' line: the program would find nothing at its bootstrap URLs");
+    check_program_urls(reader);
+    check_news(reader);
 }

@@ -14,6 +14,7 @@
 #include "pe/stamp.h"
 #include "site/package_manifest.h"
 #include "site/package_names.h"
+#include "site/program_info.h"
 #include "tag.h"
 
 namespace fs = std::filesystem;
@@ -155,4 +156,35 @@ void finish_tags(ConfigReader& reader)
     } catch (const ToolError& error) {
         config_error(reader, "program " + config.program + ": " + error.what(), reader.placement_line);
     }
+}
+
+void check_program_urls(ConfigReader& reader)
+{
+    const SiteConfig& config = reader.config;
+    if (!config.program_line)
+        return;
+    StoredTexts texts = find_stored_texts(read_file(config.program));
+    if (!texts.found)
+        return;
+    std::vector<std::string> bases = config.mirrors;
+    bases.insert(bases.begin(), config.base);
+    auto leads_in = [&](const std::string& url) {
+        return std::any_of(config.replies.begin(), config.replies.end(), [&](const ReplyPage& page) {
+            return std::any_of(bases.begin(), bases.end(),
+                               [&](const std::string& base) { return url == base + page.path; });
+        });
+    };
+    const std::string& stray = !leads_in(texts.bootstrap_1) ? texts.bootstrap_1 : texts.bootstrap_2;
+    if (leads_in(stray))
+        return;
+    std::string pages;
+    for (const ReplyPage& page : config.replies)
+        pages.append(pages.empty() ? "" : ", ").append(page.path);
+    std::string addresses = config.base;
+    for (const std::string& mirror : config.mirrors)
+        addresses.append(" or ").append(mirror);
+    config_error(reader, "program " + config.program + " asks " + stray +
+                             ", which is none of this site's reply pages (" + addresses + " + " +
+                             pages + ")",
+                 config.program_line);
 }

@@ -14,3 +14,8 @@ void read_placement(ConfigReader& reader, const KeywordLine& line);
 
 // After the last line: the copies can be stamped.
 void finish_tags(ConfigReader& reader);
+
+// The program's bootstrap URLs lead into the site: each is base (or a
+// mirror) and the path of one of its reply pages. A file without the program's stored
+// texts (not a build of it) is not asked.
+void check_program_urls(ConfigReader& reader);

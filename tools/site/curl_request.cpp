@@ -3,12 +3,27 @@
 #include <string.h>
 #include <strings.h>
 
+#include "files/descriptor.h"
 #include "limits.h"
 #include "text.h"
 
 namespace {
 
 const char AGENT_NAME[] = "Polvex Download Manager";
+
+bool write_all(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 size_t take_bounded_bytes(char* data, size_t size, size_t count, void* context)
 {
@@ -20,6 +35,10 @@ size_t take_bounded_bytes(char* data, size_t size, size_t count, void* context)
     }
     if (body.kept)
         body.kept->append(data, bytes);
+    if (body.fd >= 0 && !write_all(body.fd, data, bytes)) {
+        body.not_written = system_error_text();
+        return 0;  // ends the transfer
+    }
     body.length += bytes;
     return bytes;
 }
@@ -98,6 +117,8 @@ long CurlRequest::status() const
 std::string CurlRequest::reason(CURLcode result, const BoundedBody* body) const
 {
     std::string text = error[0] ? std::string(error) : std::string(curl_easy_strerror(result));
+    if (body && !body->not_written.empty())
+        return "cannot write the temporary file: " + body->not_written;
     if (body && body->too_large)
         return "larger than the limit of " + std::to_string(body->limit) +
                " bytes (--max-size)";

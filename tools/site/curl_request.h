@@ -12,10 +12,14 @@
 
 // A body kept or counted, up to a limit; past it the transfer ends.
 struct BoundedBody {
+    BoundedBody(uint64_t most, std::string* keep, int file = -1) : limit(most), kept(keep), fd(file) {}
+
     uint64_t limit;
-    std::string* kept;  // null: only counted
+    std::string* kept;  // null: only counted, or written to fd
+    int fd;             // a file the body is written to; -1: none
     uint64_t length = 0;
     bool too_large = false;
+    std::string not_written;  // why writing to fd failed
 };
 
 // One easy handle with the settings every request shares.

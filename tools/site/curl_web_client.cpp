@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include <algorithm>
 
 #include <curl/curl.h>
 
@@ -131,7 +130,7 @@ FetchedFile CurlWebClient::fetch_file(const std::string& url)
         file.error = "cannot start a request";
         return file;
     }
-    BoundedBody kept{std::min<uint64_t>(limits_.max_body_bytes, MAX_FETCHED_FILE), &file.body};
+    BoundedBody kept{limits_.max_body_bytes, &file.body};
     CURLcode result = get.perform(&kept);
     if (result != CURLE_OK) {
         file.error = get.reason(result, &kept);
@@ -141,4 +140,24 @@ FetchedFile CurlWebClient::fetch_file(const std::string& url)
     file.answered = true;
     file.status = get.status();
     return file;
+}
+
+InstallerProbe CurlWebClient::fetch_to_file(const std::string& url, int fd)
+{
+    InstallerProbe fetched;
+    fetched.error = "cannot start a request";
+    CurlRequest get(url, limits_);
+    if (!get.curl)
+        return fetched;
+    BoundedBody written{limits_.max_body_bytes, nullptr, fd};
+    CURLcode result = get.perform(&written);
+    if (result != CURLE_OK) {
+        fetched.error = get.reason(result, &written);
+        return fetched;
+    }
+    fetched = InstallerProbe();
+    fetched.answered = true;
+    fetched.status = get.status();
+    fetched.length = static_cast<int64_t>(written.length);
+    return fetched;
 }

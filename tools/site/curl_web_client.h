@@ -18,6 +18,7 @@ public:
     std::string last_error() const override { return last_error_; }
     InstallerProbe probe_installer(const std::string& url) override;
     FetchedFile fetch_file(const std::string& url) override;
+    InstallerProbe fetch_to_file(const std::string& url, int fd) override;
 
 private:
     WebLimits limits_;

@@ -1,7 +1,10 @@
 #include "site/reply_fields.h"
 
+#include <string.h>
+
 #include "cli/cli.h"
 #include "reply_record.h"
+#include "site/package_names.h"
 #include "text.h"
 
 std::string build_reply_record(const std::vector<std::string>& fields)
@@ -30,5 +33,20 @@ std::string build_reply_record(const std::vector<std::string>& fields)
             record += '|';
         record += field;
     }
+    std::string problem = download_dir_problem(record);
+    if (!problem.empty())
+        throw ToolError(problem);
     return record;
+}
+
+std::string download_dir_problem(const std::string& record)
+{
+    const char* value = find_field(record.c_str(), "sDlurl");
+    if (!value || !is_url_value(value))
+        return std::string();
+    std::string url(value, strcspn(value, "|"));
+    if (url.back() == '/')
+        return std::string();
+    return "sDlurl '" + url + "' does not end with '/': the program would fetch " + url +
+           all_packages().front().manifest();
 }

@@ -125,3 +125,11 @@ std::string signer_problem(const std::string& image, const std::string& signer,
         return "issued by '" + authority + "', not '" + issuer + "' (one common name, no NUL)";
     return std::string();
 }
+
+std::string roots_problem(const std::string& roots_file)
+{
+    Store store(X509_STORE_new());
+    if (!store || X509_STORE_load_file(store.get(), roots_file.c_str()) != 1)
+        return "the trusted roots cannot be read from " + roots_file;
+    return std::string();
+}

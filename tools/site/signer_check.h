@@ -12,3 +12,6 @@
 // NUL, signer and issuer, byte for byte (UTF-8). Empty when it is.
 std::string signer_problem(const std::string& image, const std::string& signer,
                            const std::string& issuer, const std::string& roots_file);
+
+// Why the roots in roots_file (PEM) cannot be used; empty when they can.
+std::string roots_problem(const std::string& roots_file);

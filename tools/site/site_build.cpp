@@ -30,7 +30,6 @@ std::set<std::string> write_packages(const SiteConfig& config, const std::string
 {
     fs::path dir = fs::path(outdir) / config.directory;
     make_directories(dir.string());
-    std::string news = news_text_of(config.news);
     // The installers can be large and most packages share one: the first
     // package of a source gets a copy, the others a hard link to it.
     std::map<std::string, std::string> copy_of_source;
@@ -47,7 +46,8 @@ std::set<std::string> write_packages(const SiteConfig& config, const std::string
             copy_of_source.emplace(source.path, installer);
         }
         ++summary->installers;
-        write_output((dir / package.manifest()).string(), make_manifest(source.size, news));
+        write_output((dir / package.manifest()).string(),
+                     make_manifest(source.size, config.news_text_in(package.code)));
         ++summary->manifests;
         package_files.insert(config.directory + package.installer());
         package_files.insert(config.directory + package.manifest());
@@ -118,6 +118,14 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
         for (const std::string& copy : summary.partner_copies)
             text += "  " + copy + "\n";
     }
+    if (!config.release.empty()) {
+        // What the users see changes only with the last step.
+        text += "upload first: " + config.directory + " (release " + config.release + ")\n";
+        text += "then the reply pages:";
+        for (const ReplyPage& page : config.replies)
+            text += " " + page.path;
+        text += "\n";
+    }
     return text;
 }
 
@@ -161,5 +169,6 @@ std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary
            ",\n \"pages\": " + json_pairs(summary.pages, ": ", "path", "holds") +
            ",\n \"replaced_package_files\": " + json_list(summary.overridden) +
            ",\n \"partner_copies\": " + json_pairs(summary.partner_copies, " ", "file", "tag") +
-           ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") + "}\n";
+           ",\n \"partner_copies_signed\": " + (config.program_signed ? "true" : "false") +
+           ",\n \"release\": " + (config.release.empty() ? "null" : json_string(config.release)) + "}\n";
 }

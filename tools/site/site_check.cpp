@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "files/descriptor.h"
+#include "files/files.h"
 #include "limits.h"
 #include "manifest.h"
 #include "package.h"
@@ -12,6 +14,8 @@
 #include "site/check_chain.h"
 #include "site/check_report.h"
 #include "site/package_names.h"
+#include "site/program_info.h"
+#include "site/reply_fields.h"
 #include "site/signer_check.h"
 #include "site/site_config.h"
 #include "text.h"
@@ -55,6 +59,20 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
     return manifest + " starts with '" + first_line + "', not a size above 0 (" + status + ")";
 }
 
+// Whether the installer was served whole: status 200 and the size its
+// manifest announces. Empty when it was, else why not.
+std::string served_problem(const InstallerProbe& probe, int32_t size)
+{
+    if (!probe.answered)
+        return "installer cannot be fetched (" + probe.error + ")";
+    if (probe.status != 200)
+        return "installer answers HTTP " + std::to_string(probe.status);
+    if (probe.length != size)
+        return "size " + std::to_string(size) + " in manifest, " + std::to_string(probe.length) +
+               " served";
+    return std::string();
+}
+
 // Checks one package; returns the empty text when it is fine, else why not.
 std::string check_package(const std::string& directory, const SitePackage& package,
                           WebClient& web, const CheckOptions& options, int32_t* size)
@@ -66,21 +84,17 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     copy_text(download_url, sizeof download_url, directory.c_str());
     if (!join_installer_url(download_url, sizeof download_url, package.installer().c_str()))
         return "the installer URL does not fit the program's buffer";
-    InstallerProbe probe = web.probe_installer(download_url);
-    if (!probe.answered)
-        return "installer cannot be fetched (" + probe.error + ")";
-    if (probe.status != 200)
-        return "installer answers HTTP " + std::to_string(probe.status);
-    if (probe.length != *size)
-        return "size " + std::to_string(*size) + " in manifest, " + std::to_string(probe.length) +
-               " served";
     if (options.signer.empty())
-        return std::string();
-    FetchedFile installer = web.fetch_file(download_url);
-    if (!installer.answered || installer.status != 200)
-        return "installer cannot be fetched again to check its signer";
+        return served_problem(web.probe_installer(download_url), *size);
+    // The one fetch that measures the installer keeps it for the signer's
+    // check, streamed to disk as it arrives rather than capped in memory.
+    TemporaryFile copy;
+    problem = served_problem(web.fetch_to_file(download_url, copy.fd()), *size);
+    if (!problem.empty())
+        return problem;
     std::string problem_of_signer =
-        signer_problem(installer.body, options.signer, options.issuer, options.signer_roots);
+        signer_problem(read_file(copy.path()), options.signer, options.issuer,
+                       options.signer_roots);
     if (!problem_of_signer.empty())
         return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();
@@ -88,9 +102,10 @@ std::string check_package(const std::string& directory, const SitePackage& packa
 
 // Checks one partner copy named by an index line "FILE TAG signed|unsigned".
 // Returns the empty text when it is fine, else why not; *shown: the
-// copy's name and state for the listing.
+// copy's name and state for the listing; *placement: where its tag is.
 std::string check_partner_copy(const std::string& folder, const std::string& line,
-                               WebClient& web, std::string* shown)
+                               const std::vector<std::string>& checked, WebClient& web,
+                               std::string* shown, std::string* placement)
 {
     std::string name, tag, state;
     size_t first = line.find(' ');
@@ -105,17 +120,25 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     if (!copy.answered || copy.status != 200)
         return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
     TagReading reading = read_tag_of(&copy.body, name);
+    *placement = reading.form;
     if (!reading.found || reading.tag != tag)
         return "the program would read the tag '" + reading.tag + "', not '" + tag + "'";
     if (state == "signed" && !reading.intact)
         return "tag " + tag + ", but " + reading.signature;
+    // A copy of another build would send its users to another site.
+    StoredTexts texts = find_stored_texts(copy.body);
+    if (texts.found && (texts.bootstrap_1 != checked[0] ||
+                        (checked.size() > 1 && texts.bootstrap_2 != checked[1])))
+        return "tag " + tag + ", but it asks " + texts.bootstrap_1 + " and " + texts.bootstrap_2 +
+               ", not the URLs checked";
     *shown += " tag " + tag + ", " + reading.signature;
     return std::string();
 }
 
 // The copies that the index of the partners folder lists; a site without
-// the index has none.
-void check_partner_copies(WebClient& web, DirectoryReport* report)
+// the index has none. checked: the bootstrap URLs being checked.
+void check_partner_copies(const std::vector<std::string>& checked, WebClient& web,
+                          DirectoryReport* report)
 {
     std::string folder = report->url + PARTNER_FOLDER;
     FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
@@ -126,13 +149,15 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
         report->partner_copies.push_back(
             {std::string(PARTNER_FOLDER) + PARTNER_INDEX, "",
              "cannot be fetched (" +
-                 (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")"});
+                 (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")",
+             -1, ""});
         return;
     }
     for (size_t at = 0, end = 0; at < index.body.size(); at = end + 1) {
         end = std::min(index.body.find('\n', at), index.body.size());
         ItemReport item;
-        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), web, &item.name);
+        item.problem = check_partner_copy(folder, index.body.substr(at, end - at), checked, web, &item.name,
+                                          &item.placement);
         size_t space = item.name.find(' ');
         if (space != std::string::npos) {
             item.detail = item.name.substr(space + 1);
@@ -143,7 +168,8 @@ void check_partner_copies(WebClient& web, DirectoryReport* report)
 }
 
 // Every package of a download directory, and its partner copies.
-DirectoryReport check_directory(const std::string& url, WebClient& web, const CheckOptions& options)
+DirectoryReport check_directory(const std::string& url, const std::vector<std::string>& checked,
+                                WebClient& web, const CheckOptions& options)
 {
     DirectoryReport report;
     report.url = url;
@@ -153,6 +179,9 @@ DirectoryReport check_directory(const std::string& url, WebClient& web, const Ch
                          std::to_string(MAX_DOWNLOAD_DIR_URL);
         return report;
     }
+    report.problem = download_dir_problem("sDlurl=" + url);
+    if (!report.problem.empty())
+        return report;
     for (const SitePackage& package : all_packages()) {
         int32_t size = 0;
         ItemReport item;
@@ -166,7 +195,7 @@ DirectoryReport check_directory(const std::string& url, WebClient& web, const Ch
         }
         report.packages.push_back(item);
     }
-    check_partner_copies(web, &report);
+    check_partner_copies(checked, web, &report);
     return report;
 }
 
@@ -189,8 +218,11 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
             std::find(directories.begin(), directories.end(), chain.directory) == directories.end())
             directories.push_back(chain.directory);
     }
+    std::vector<std::string> checked = {bootstrap_1};
+    if (bootstrap_2 != bootstrap_1)
+        checked.push_back(bootstrap_2);
     for (const std::string& directory : directories)
-        report.directories.push_back(check_directory(directory, web, options));
+        report.directories.push_back(check_directory(directory, checked, web, options));
     if (options.warnings)
         warn_plain_links(report, *options.warnings);
     if (options.json)

@@ -47,20 +47,33 @@ extern const char PARTNER_INDEX[];   // "index.txt"
 
 struct SiteConfig {
     std::string base;       // URL at which the site folder is served, ends with '/'
+    std::vector<std::string> mirrors;  // further URLs serving the same folder
     std::string directory;  // download directory below base, ends with '/'
     InstallerSource installer;                      // path empty when not given
     std::map<std::string, InstallerSource> packages;  // "p_Vandel_reg_DEU" -> its own installer
-    std::vector<std::string> news;
+    std::vector<std::string> news;  // as written, UTF-8
+    std::vector<int> news_lines;    // the line of each
+    // A language's own news lines (news-for), in place of the common ones.
+    std::map<std::string, std::vector<std::string>> language_news;
+    std::map<std::string, std::vector<int>> language_news_lines;
     std::vector<ReplyPage> replies;
     std::string program;  // the program stamped for each tag; empty when none
     int program_line = 0;
     bool program_signed = false;
     bool tag_in_signature = false;  // placement signature
     std::vector<DistributionTag> tags;
+    std::string release;  // the release's own folder in directory; empty when none
 
     std::string download_dir_url() const { return base + directory; }
     // The installer of a package: its own, or the common one.
     const InstallerSource& installer_of(const std::string& package) const;
+    // The news lines of a language: its own, else the common ones; and
+    // the configuration line of each.
+    const std::vector<std::string>& news_of(const std::string& language) const;
+    const std::vector<int>& news_lines_of(const std::string& language) const;
+    // The news text of a language, in its users' code page; the empty text
+    // when a line cannot be written there (finish_config refuses that).
+    std::string news_text_in(const std::string& language) const;
 };
 
 // What a reply page holds as the program receives it: enciphered for
@@ -73,3 +86,10 @@ std::string redirect_url(const SiteConfig& config, const ReplyPage& page);
 
 // The plain reply record of a direct or redirect page.
 std::string reply_record_of(const SiteConfig& config, const ReplyPage& page);
+
+// Puts the download directory in a folder of the release's own below the
+// configured one (dl/NAME/), so that a new release is uploaded beside the
+// old. Throws ToolError for a name that is not 1 to 64 letters, digits,
+// '.', '-' or '_' (not "." or ".."), or a directory URL the program cannot
+// hold.
+void set_release(SiteConfig* config, const std::string& name);

@@ -20,9 +20,6 @@ struct FetchedFile {
     std::string error;  // why there was no answer
 };
 
-// The largest file fetch_file keeps in memory: far above the program's size.
-const size_t MAX_FETCHED_FILE = 64 << 20;
-
 // What bounds every request, so that no server holds a check for ever.
 // Reaching a bound fails that request.
 struct WebLimits {
@@ -48,6 +45,9 @@ public:
     // Why the last fetch_page failed; empty when it did not.
     virtual std::string last_error() const = 0;
     virtual InstallerProbe probe_installer(const std::string& url) = 0;
-    // The whole body of url, at most MAX_FETCHED_FILE bytes.
+    // The whole body of url, at most --max-size bytes.
     virtual FetchedFile fetch_file(const std::string& url) = 0;
+    // The body of url written to the open file fd, at most --max-size
+    // bytes: the status, and the length written, as a probe has them.
+    virtual InstallerProbe fetch_to_file(const std::string& url, int fd) = 0;
 };
