@@ -381,7 +381,8 @@ def tls_sites(tool, work):
     # listens on port 9, so a chain line would mean one was made.
     for option, path in (("--signer-ca-file", os.path.join(work, "none.pem")),
                          ("--signer-ca-file", os.path.join(work, "small.exe"))):
-        proc = tool.run("site", "check", "http://127.0.0.1:9/", "--signer", "S", option, path)
+        proc = tool.run("site", "check", "http://127.0.0.1:9/", "--signer", "S", "--issuer", "I",
+                        option, path)
         check(proc.returncode == 1 and not proc.stdout and path.encode() in proc.stderr
               and len(proc.stderr.splitlines()) == 1,
               "site check refuses %s %s before any request" % (option, os.path.basename(path)),
@@ -891,7 +892,8 @@ def signer_sites(tool, work):
                                  "(larger than the limit of 50000000 bytes (--max-size))")):
             started = time.monotonic()
             proc = tool.run("site", "check", server.base + "dlm/primary.txt", "--signer", name,
-                            "--signer-ca-file", roots, *(["--max-size", limit] if limit else []))
+                            "--issuer", "root", "--signer-ca-file", roots,
+                            *(["--max-size", limit] if limit else []))
             took = time.monotonic() - started
             out = proc.stdout.decode("utf-8", "replace")
             shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
