@@ -39,7 +39,7 @@ def machine():
 
 
 def size_report(args):
-    exe = args.polvex
+    exe = args.product
     lines = ["## Size", "", "polvex.exe (stripped): **%d bytes** (goal: 32768)" % os.path.getsize(exe),
              "", "| section | size (bytes; .bss takes no room in the file) |", "|---|---|"]
     for line in run(["i686-w64-mingw32-objdump", "-h", exe]).splitlines():
@@ -165,7 +165,8 @@ def memory_report(args, paths, work):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--polvex", required=True)
+    parser.add_argument("--product", required=True, help="the 32-bit program, whose size is reported")
+    parser.add_argument("--polvex", required=True, help="the program the runs start")
     parser.add_argument("--libraries", nargs="+", required=True)
     parser.add_argument("--paint-bench", required=True)
     parser.add_argument("--pace-bench", required=True)

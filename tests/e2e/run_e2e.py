@@ -1213,8 +1213,12 @@ def main():
     args = parser.parse_args()
     paths = h.Paths(args)
     cmake_dir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")
-    if args.arch == "win32":
-        # Emulated, each 32-bit process takes about a minute to start.
+    if h.wine_loader(paths.polvex).endswith("/wine"):
+        # The 32-bit program, in either prefix, runs where 32-bit programs run
+        # natively. Emulated, each 32-bit process takes a minute or more to
+        # start, and 32-bit wine under qemu was seen to die of SIGSEGV in the
+        # middle of a whole run (exit code -11): the emulator's limit, which
+        # says nothing of the program.
         proc = subprocess.run([os.path.join(cmake_dir, "wine32-native.sh")],
                               capture_output=True, text=True)
         if proc.returncode != 0:
