@@ -122,14 +122,18 @@ class Context:
         check(code == 0, "exit code %r" % code)
         check(filecmp.cmp(run.file(file_name), installer, shallow=False),
               file_name + " differs from the served installer")
+        # The installer creates its marker, then writes it whole (its last
+        # line is the arguments') and closes it: read it once it is whole.
         marker = run.file("installer-ran.txt")
+        content = ""
         for _ in range(100):
             if os.path.exists(marker):
-                break
+                with open(marker, encoding="latin-1") as f:
+                    content = f.read()
+                if "\narguments=" in content and content.endswith("\n"):
+                    break
             time.sleep(0.1)
         check(os.path.exists(marker), "the installer did not run")
-        with open(marker, encoding="latin-1") as f:
-            content = f.read()
         check("pinstall.exe" in content.lower(), "marker names another program: " + content)
         # The installer's ANSI calls spell what the code page cannot with "?".
         scratch_win = os.path.basename(run.scratch).encode("cp1252", "replace").decode(
