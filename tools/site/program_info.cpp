@@ -142,23 +142,18 @@ StoredTexts find_stored_texts(const std::string& image)
             continue;
         // The compiler lays the three out in the order of their definition
         // (URL 1, URL 2, key) or in the reverse order (key, URL 2, URL 1).
+        if (is_url(run[0].text) == is_url(run[2].text))
+            continue;
+        bool forward = is_url(run[0].text);
+        const DecipheredRun& first = run[forward ? 0 : 2];
+        const DecipheredRun& key = run[forward ? 2 : 0];
         StoredTexts texts;
-        if (is_url(run[0].text) && !is_url(run[2].text)) {
-            texts.found = true;
-            texts.bootstrap_1 = run[0].text;
-            texts.bootstrap_2 = run[1].text;
-            texts.tag_key = run[2].text;
-            find_signer_texts(image, run[2], true, &texts);
-            return texts;
-        }
-        if (!is_url(run[0].text) && is_url(run[2].text)) {
-            texts.found = true;
-            texts.bootstrap_1 = run[2].text;
-            texts.bootstrap_2 = run[1].text;
-            texts.tag_key = run[0].text;
-            find_signer_texts(image, run[0], false, &texts);
-            return texts;
-        }
+        texts.found = true;
+        texts.bootstrap_1 = first.text;
+        texts.bootstrap_2 = run[1].text;
+        texts.tag_key = key.text;
+        find_signer_texts(image, key, forward, &texts);
+        return texts;
     }
     return StoredTexts();
 }
