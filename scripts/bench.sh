@@ -11,6 +11,11 @@ esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh >&2
+# The runs are of the 32-bit product, or where 32-bit programs are emulated
+# of the 64-bit build of the same code (scripts/windows_build.sh says why);
+# POLVEX_BENCH_EXE=win32 or win64 chooses. The size is always the product's.
+. scripts/windows_build.sh
+windows_build POLVEX_BENCH_EXE bench
 build=${POLVEX_BUILD_DIR:-$root/build}
 jobs=$(nproc)
 prefix=$build/wineprefix
@@ -33,10 +38,6 @@ if [ -z "${DISPLAY:-}" ]; then
   start_own_display 170
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 fi
-# The runs are of the 32-bit product; POLVEX_BENCH_EXE=win64 runs the 64-bit
-# build of the same code instead, for machines that emulate 32-bit programs
-# (the size is always the product's).
-arch=${POLVEX_BENCH_EXE:-win32}
 python3 scripts/bench.py $short --product "$build/win32/win/polvex.exe" \
   --libraries "$build/win32/win/libpolvex_win.a" "$build/win32/core/libpolvex_core.a" \
   --polvex "$build/$arch/win/polvex.exe" \

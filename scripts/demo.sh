@@ -3,8 +3,9 @@
 # on 127.0.0.1:47800 and runs polvex.exe under wine against it. With a
 # display you use the windows yourself; without one it runs under Xvfb,
 # drives itself and saves screenshots.
-# POLVEX_DEMO_EXE=win64 runs the 64-bit build of the same code, which starts
-# in a second instead of a minute on machines that emulate 32-bit programs.
+# It runs the 32-bit product, or where 32-bit programs are emulated the
+# 64-bit build of the same code (scripts/windows_build.sh says why);
+# POLVEX_DEMO_EXE=win32 or win64 chooses.
 # scripts/demo.sh --https runs the same demo over HTTPS: a build of the
 # program whose bootstrap URLs are https, and a test root trusted only in
 # the demo's wine prefix.
@@ -18,6 +19,8 @@ esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
+. scripts/windows_build.sh
+windows_build POLVEX_DEMO_EXE demo
 build=${POLVEX_BUILD_DIR:-$root/build}
 jobs=$(nproc)
 prefix=$build/wineprefix
@@ -30,13 +33,12 @@ configure() {  # DIR ARGS...
 }
 configure "$build/native"
 cmake --build "$build/native" -j "$jobs" --target dlmtool
-for arch in win32 win64; do
-  toolchain=cmake/mingw-i686.cmake; [ $arch = win64 ] && toolchain=cmake/mingw-x86_64.cmake
-  configure "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain"
+for tree in win32 win64; do
+  toolchain=cmake/mingw-i686.cmake; [ $tree = win64 ] && toolchain=cmake/mingw-x86_64.cmake
+  configure "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain"
 done
 cmake --build "$build/win32" -j "$jobs" --target polvex
 cmake --build "$build/win64" -j "$jobs" --target polvex wdrive demo_installer
-arch=${POLVEX_DEMO_EXE:-win32}
 exe=$build/$arch/win/polvex.exe
 https_args=()
 if [ -n "$https" ]; then

@@ -47,7 +47,8 @@ if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
   binfmt=/proc/sys/fs/binfmt_misc
   [ -f $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
   if [ ! -e $binfmt/qemu-i386 ]; then
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > $binfmt/register
+    # The kernel reads the escapes itself; one line, without its newline.
+    tr -d '\n' < "$(dirname "$0")/qemu-i386.binfmt" > $binfmt/register
   fi
   /usr/lib/wine/wineserver32 --version >/dev/null
 fi

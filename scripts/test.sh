@@ -90,20 +90,35 @@ side32=$!
 # a machine without a display: the demo, plain and over HTTPS, and the
 # benchmarks in their short round (the report with every figure in it; the
 # figures themselves belong in docs/PERFORMANCE.md), in the same prefix.
-side64() {
-  local status=0 command started
-  # Where 32-bit programs are emulated they run with the 64-bit build of
-  # the same code, as their scripts offer for such machines.
-  if ! cmake/wine32-native.sh >/dev/null; then
-    export POLVEX_DEMO_EXE=win64 POLVEX_BENCH_EXE=win64
+readme_command() {  # COMMAND [BITS]: fails unless COMMAND passes and, given
+  # BITS, said that it runs the BITS-bit build of the program
+  local started=$SECONDS out=$build/readme-command.log status=0
+  echo "== $1"
+  bash -o pipefail -c "$1 2>&1 | tee '$out'" || { echo "FAIL $1"; status=1; }
+  if [ -n "${2:-}" ] && ! grep -q ": runs the $2-bit build" "$out"; then
+    echo "FAIL $1: it did not say that it runs the $2-bit build"; status=1
   fi
+  echo "== $1: $(( SECONDS - started )) s"
+  return $status
+}
+side64() {
+  local status=0 bits=32 rc=0
   (cd "$build/win64" && DISPLAY=$display64 ctest --output-on-failure -j "$jobs") || status=1
-  for command in "scripts/demo.sh" "scripts/demo.sh --https" "scripts/bench.sh --short"; do
-    echo "== $command"
-    started=$SECONDS
-    bash $command || { echo "FAIL $command"; status=1; }
-    echo "== $command: $(( SECONDS - started )) s"
-  done
+  # The demo and the benchmarks run the 32-bit product where 32-bit programs
+  # run natively and the 64-bit build where they are emulated, by themselves;
+  # where they run natively the demo runs once more as if emulated.
+  cmake/wine32-native.sh >/dev/null || bits=64
+  readme_command "bash scripts/demo.sh" $bits || status=1
+  readme_command "bash scripts/demo.sh --https" $bits || status=1
+  readme_command "bash scripts/bench.sh --short" $bits || status=1
+  if [ $bits = 32 ]; then
+    tests/e2e/as_emulated.sh true >/dev/null || rc=$?
+    if [ $rc = 77 ]; then
+      echo "== the demo as if emulated: SKIPPED (no binfmt_misc of its own in a user namespace)"
+    else
+      readme_command "tests/e2e/as_emulated.sh bash scripts/demo.sh" 64 || status=1
+    fi
+  fi
   return $status
 }
 log64=$build/win64-tests.log

@@ -1220,9 +1220,12 @@ def main():
     if h.wine_loader(paths.polvex).endswith("/wine"):
         # The 32-bit program, in either prefix, runs where 32-bit programs run
         # natively. Emulated, each 32-bit process takes a minute or more to
-        # start, and 32-bit wine under qemu was seen to die of SIGSEGV in the
-        # middle of a whole run (exit code -11): the emulator's limit, which
-        # says nothing of the program.
+        # start, and 32-bit wine dies in the middle of whole runs: qemu's user
+        # mode keeps one descriptor table for all of a process's threads, so
+        # when a thread starts or exits (WinInet's connection collector, say)
+        # another can run on its thread block. Seen as exit code 29
+        # (STATUS_ILLEGAL_INSTRUCTION), 40 (STATUS_BAD_STACK), 1, or a signal
+        # (-11): the emulator's limit, which says nothing of the program.
         proc = subprocess.run([os.path.join(cmake_dir, "wine32-native.sh")],
                               capture_output=True, text=True)
         if proc.returncode != 0:
