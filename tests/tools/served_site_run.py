@@ -857,8 +857,7 @@ def signer_sites(tool, work):
                 ("server.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
                                "signer's certificate does not allow code signing" % name),
                 ("stranger.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
-                                 "its signature is not valid or does not chain to a trusted "
-                                 "root" % name),
+                                 "its chain ends at no root in %s" % (name, roots)),
                 ("changed.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
                                 "image digest differs from the one its signature signs" % name)]
         for installer, expected in rows:

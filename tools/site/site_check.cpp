@@ -3,8 +3,10 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
+#include "cli/printing.h"
 #include "files/descriptor.h"
 #include "files/files.h"
 #include "limits.h"
@@ -74,8 +76,10 @@ std::string served_problem(const InstallerProbe& probe, int32_t size)
 }
 
 // Checks one package; returns the empty text when it is fine, else why not.
+// *warning: a note on its signer that does not fail it.
 std::string check_package(const std::string& directory, const SitePackage& package,
-                          WebClient& web, const CheckOptions& options, int32_t* size)
+                          WebClient& web, const CheckOptions& options, int32_t* size,
+                          std::string* warning)
 {
     std::string problem = check_manifest(directory, package, web, size);
     if (!problem.empty())
@@ -92,9 +96,8 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     problem = served_problem(web.fetch_to_file(download_url, copy.fd()), *size);
     if (!problem.empty())
         return problem;
-    std::string problem_of_signer =
-        signer_problem(read_file(copy.path()), options.signer, options.issuer,
-                       options.signer_roots);
+    SignerPin pin{options.signer, options.issuer, options.signer_roots, true};
+    std::string problem_of_signer = signer_problem(read_file(copy.path()), pin, warning);
     if (!problem_of_signer.empty())
         return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();
@@ -182,11 +185,15 @@ DirectoryReport check_directory(const std::string& url, const std::vector<std::s
     report.problem = download_dir_problem("sDlurl=" + url);
     if (!report.problem.empty())
         return report;
+    std::set<std::string> warnings;
     for (const SitePackage& package : all_packages()) {
         int32_t size = 0;
         ItemReport item;
         item.name = package.installer();
-        item.problem = check_package(url, package, web, options, &size);
+        std::string warning;
+        item.problem = check_package(url, package, web, options, &size, &warning);
+        if (!warning.empty() && warnings.insert(warning).second && options.warnings)
+            *options.warnings << "warning: " << printable(warning) << "\n";
         if (item.problem.empty()) {
             item.size = size;
             item.detail = std::to_string(size) + " bytes";
@@ -221,6 +228,8 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     std::vector<std::string> checked = {bootstrap_1};
     if (bootstrap_2 != bootstrap_1)
         checked.push_back(bootstrap_2);
+    if (!options.program_urls.empty())
+        checked = options.program_urls;
     for (const std::string& directory : directories)
         report.directories.push_back(check_directory(directory, checked, web, options));
     if (options.warnings)
