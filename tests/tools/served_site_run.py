@@ -4,6 +4,7 @@ local port: builds a site from a configuration, checks it with `site check`,
 breaks it and checks again, and runs the other commands through the binary.
 Prints one line per check and "N passed, M failed" at the end."""
 import argparse
+import base64
 import functools
 import http.server
 import json
@@ -22,7 +23,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import test_server  # noqa: E402 - found through the path above
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from signing_keys import SERVER_AUTH, make_signing_keys  # noqa: E402
+from cryptography import x509  # noqa: E402
+from signing_keys import SERVER_AUTH, TIME_STAMPING, make_signing_keys  # noqa: E402
 from harness import TestCertificates  # noqa: E402 - likewise
 
 FAILED = []
@@ -801,6 +803,57 @@ def progress_line(tool, work):
     os.remove(big)
 
 
+def der_children(data):
+    """The (tag, content) items of a DER text, one after another."""
+    items, at = [], 0
+    while at < len(data):
+        tag, length, at = data[at], data[at + 1], at + 2
+        if length & 0x80:
+            count = length & 0x7F
+            length, at = int.from_bytes(data[at:at + count], "big"), at + count
+        items.append((tag, data[at:at + length]))
+        at += length
+    return items
+
+
+class LegacyTimestamps:
+    """A time-stamping authority of the legacy form on loopback: to the
+    base64 request osslsigncode -t sends (the signature value inside a
+    ContentInfo), a countersignature of that value by the authority given,
+    made by openssl cms, in base64."""
+
+    def __init__(self, work, authority):
+        def answer(request):
+            content = der_children(der_children(der_children(request)[0][1])[1][1])
+            value = der_children(content[1][1])[0][1]
+            path = os.path.join(work, "timestamp-request.bin")
+            write(path, value)
+            return subprocess.run(
+                ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-outform", "DER",
+                 "-md", "sha256", "-signer", authority + ".pem", "-inkey", authority + ".key",
+                 "-in", path], cwd=work, capture_output=True, check=True).stdout
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers["Content-Length"]))
+                reply = base64.b64encode(answer(base64.b64decode(body)))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
 def signer_sites(tool, work):
     """site check --signer against installers signed at test time: only the
     one signed by the name under the root given passes."""
@@ -810,7 +863,13 @@ def signer_sites(tool, work):
     make_signing_keys(work, "root", [("right", name), ("other", name + " Ltd"),
                                      ("nul", name + "\0x"),
                                      ("twice", name, {"names": [name, name]}),
-                                     ("server", name, {"usage": SERVER_AUTH})])
+                                     ("server", name, {"usage": SERVER_AUTH}),
+                                     ("expired", name, {"days": -3}), ("soon", name, {"days": 1}),
+                                     ("tsa", "Polvex Test TSA", {"usage": TIME_STAMPING}),
+                                     ("web-ca", "Polvex Web CA", {"ca": True, "usage": SERVER_AUTH}),
+                                     ("under-web", name, {"issuer": "web-ca"})])
+    make_signing_keys(work, "made-up-root", [("made-up-tsa", "Polvex Test TSA",
+                                              {"usage": TIME_STAMPING})])
     make_signing_keys(work, "stranger-root", [("stranger", name)])
     make_signing_keys(work, "another-root", [("elsewhere", name)])
     roots = os.path.join(work, "roots.pem")
@@ -821,10 +880,10 @@ def signer_sites(tool, work):
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
-    def signed(leaf, source=unsigned, out=None):
+    def signed(leaf, source=unsigned, out=None, certs=None, stamp=()):
         out = out or os.path.join(work, leaf + ".exe")
-        proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key",
-                               leaf + ".key", "-h", "sha256", "-in", source, "-out", out],
+        proc = subprocess.run(["osslsigncode", "sign", "-certs", certs or leaf + ".pem", "-key",
+                               leaf + ".key", "-h", "sha256", *stamp, "-in", source, "-out", out],
                               cwd=work, capture_output=True)
         if proc.returncode != 0:
             sys.exit("osslsigncode: " + proc.stdout.decode() + proc.stderr.decode())
@@ -834,8 +893,29 @@ def signer_sites(tool, work):
         changed = bytearray(f.read())
     changed[0x300] ^= 1  # inside the signed image
     write(os.path.join(work, "changed.exe"), bytes(changed))
-    for leaf in ("other", "stranger", "elsewhere", "nul", "twice", "server"):
+    for leaf in ("other", "stranger", "elsewhere", "nul", "twice", "server", "expired", "soon"):
         signed(leaf)
+    with open(os.path.join(work, "under-web-chain.pem"), "w") as out:
+        for cert in ("under-web", "web-ca"):
+            with open(os.path.join(work, cert + ".pem")) as f:
+                out.write(f.read())
+    signed("under-web", certs="under-web-chain.pem")
+    # Timestamps of both forms, by the authority under the root and by a
+    # made-up one: RFC 3161 by osslsigncode's own authority, legacy by a
+    # small server on loopback.
+    for authority in ("tsa", "made-up-tsa"):
+        signed("right", out=os.path.join(work, "rfc3161-%s.exe" % authority),
+               stamp=["-TSA-certs", authority + ".pem", "-TSA-key", authority + ".key",
+                      "-TSA-time", str(int(time.time()))])
+        legacy = LegacyTimestamps(work, authority)
+        signed("right", out=os.path.join(work, "legacy-%s.exe" % authority), stamp=["-t", legacy.url])
+        legacy.stop()
+    with open(os.path.join(work, "expired.pem"), "rb") as f:
+        expired_on = x509.load_pem_x509_certificate(f.read()).not_valid_after.strftime(
+            "%Y-%m-%d %H:%M UTC")
+    with open(os.path.join(work, "soon.pem"), "rb") as f:
+        soon_on = x509.load_pem_x509_certificate(f.read()).not_valid_after.strftime(
+            "%Y-%m-%d %H:%M UTC")
     site_root = os.path.join(work, "root-folder")
     os.makedirs(site_root)
     server = Server(site_root)
@@ -859,8 +939,27 @@ def signer_sites(tool, work):
                 ("stranger.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
                                  "its chain ends at no root in %s" % (name, roots)),
                 ("changed.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
-                                "image digest differs from the one its signature signs" % name)]
-        for installer, expected in rows:
+                                "image digest differs from the one its signature signs" % name),
+                ("expired.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                                "certificate of '%s' expired on %s" % (name, name, expired_on)),
+                ("soon.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                             % (os.path.getsize(right), name),
+                 "warning: the certificate of '%s' expires on %s: sign the installers anew "
+                 "before then\n" % (name, soon_on)),
+                ("under-web.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                                  "authority 'Polvex Web CA' above the signer's certificate does not "
+                                  "allow code signing (its extended key usage)" % name),
+                ("rfc3161-tsa.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                    % (os.path.getsize(os.path.join(work, "rfc3161-tsa.exe")), name)),
+                ("legacy-tsa.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                   % (os.path.getsize(os.path.join(work, "legacy-tsa.exe")), name)),
+                ("rfc3161-made-up-tsa.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                            "its timestamp (RFC 3161): its chain ends at no root in %s"
+                                            % (name, roots)),
+                ("legacy-made-up-tsa.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                           "its timestamp (legacy): its chain ends at no root in %s"
+                                           % (name, roots))]
+        for installer, expected, *warned in rows:
             proc, built = build(tool, work, "site-" + installer, server.base, installer,
                                 "reply dlm/primary.txt direct\n")
             shutil.rmtree(site_root)
@@ -870,8 +969,11 @@ def signer_sites(tool, work):
             out = proc.stdout.decode("utf-8", "replace")
             shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
             expected = expected.replace("é", "\\xc3\\xa9")
-            check(shown == [expected] and proc.returncode == (0 if installer == "right.exe" else 1),
-                  "site check --signer, " + installer, "exit %d: %r" % (proc.returncode, shown))
+            warnings = proc.stderr.decode("utf-8", "replace").replace("é", "\\xc3\\xa9")
+            check(shown == [expected] and proc.returncode == (1 if expected.startswith("FAIL") else 0)
+                  and (not warned or warned[0].replace("é", "\\xc3\\xa9") in warnings),
+                  "site check --signer, " + installer,
+                  "exit %d: %r %s" % (proc.returncode, shown, warnings))
         # An installer of 100 MiB, mostly zeros (sparse until signed), for
         # one package: its signer is checked as a small one's is, from the
         # one fetch that measures it, and --max-size bounds that fetch.

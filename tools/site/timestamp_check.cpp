@@ -97,7 +97,15 @@ std::string rfc3161_problem(PKCS7_SIGNER_INFO* signer, const ASN1_TYPE* value, c
     struct tm parts = {};
     if (!info || ASN1_TIME_to_tm(TS_TST_INFO_get_time(info.get()), &parts) != 1)
         return "cannot be read";
-    std::string why;
+    // The authority's chain first, in the words of the signer's own.
+    STACK_OF(X509)* signers = PKCS7_get0_signers(token.get(), nullptr, 0);
+    X509* authority = sk_X509_num(signers) == 1 ? sk_X509_value(signers, 0) : nullptr;
+    sk_X509_free(signers);
+    if (!authority)
+        return "names no one authority";
+    std::string why = authority_problem(token->d.sign->cert, authority, timegm(&parts), pin);
+    if (!why.empty())
+        return why;
     Store store = trust_store(pin, &why);
     std::unique_ptr<TS_VERIFY_CTX, Freer<TS_VERIFY_CTX, TS_VERIFY_CTX_free>> context(TS_VERIFY_CTX_new());
     if (!store || !context)
