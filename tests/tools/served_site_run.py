@@ -268,41 +268,69 @@ def served_sites(tool, work):
 def release_order(tool, work):
     """Two releases published in the documented order: the new download
     directory first, the reply pages last, the old directory retired after.
-    At every step the site passes, wholly on the old release or the new."""
+    At every step the site passes, wholly on the old release or the new,
+    and the partners' links, which every release shares, keep working: r2
+    drops the partner CD34."""
     work = os.path.join(work, "releases")
     site_root = os.path.join(work, "served")
     os.makedirs(site_root)
     server = Server(site_root)
     try:
         replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt redirect dlm/primary.txt\n"
+        program = os.path.join(work, "polvex.exe")
+        write(program, program_asking(tool, server.base + "dlm/primary.txt", server.base + "dlm/alt1.txt"))
         built = {}
-        for release, body in (("r1", b"MZ release one"), ("r2", b"MZ release two, larger")):
+        for release, body, tags in (("r1", b"MZ release one", "tag AB12 eu\ntag CD34\n"),
+                                    ("r2", b"MZ release two, larger", "tag AB12 eu\n")):
             write(os.path.join(work, release + ".exe"), body)
             conf = os.path.join(work, release + ".conf")
-            write(conf, config_text(server.base, release + ".exe", replies).encode())
+            write(conf, (config_text(server.base, release + ".exe", replies) + "program polvex.exe\n" +
+                         tags).encode())
             built[release] = os.path.join(work, "out-" + release)
             proc = tool.run("site", "build", conf, built[release], "--release", release)
-            check(proc.returncode == 0 and lines_of(proc)[-2:] == [
+            check(proc.returncode == 0 and lines_of(proc)[-3:] == [
                 "upload first: dl/%s/ (release %s)" % (release, release),
+                "and the partner copies: dl/partners/ (whole: delete on the server any copy it "
+                "no longer holds)",
                 "then the reply pages: dlm/primary.txt dlm/alt1.txt"],
                 "site build --release %s prints the upload order" % release, proc.stdout.decode())
+        # A release folder of an earlier build is refused; the shared partner
+        # folder is written whole, without the dropped partner's copy.
+        proc = tool.run("site", "build", conf, built["r2"], "--release", "r2")
+        check(proc.returncode == 1 and "the release folder %s already holds files"
+              % os.path.join(built["r2"], "dl/r2/") in proc.stderr.decode(),
+              "site build --release into a release folder that holds files: refused", proc.stderr.decode())
+        again = os.path.join(work, "out-again")
+        shutil.copytree(built["r1"], again)
+        proc = tool.run("site", "build", conf, again, "--release", "r2")
+        check(proc.returncode == 0 and sorted(os.listdir(os.path.join(again, "dl/partners"))) ==
+              ["index.txt", "polvexAB12_eu.exe"],
+              "site build: the partner folder is written whole, a dropped partner's copy removed",
+              repr(os.listdir(os.path.join(again, "dl/partners"))))
 
-        def served(step, release, size):
-            proc = tool.run("site", "check", server.base + "dlm/primary.txt",
-                            server.base + "dlm/alt1.txt")
+        def served(step, release, size, *args):
+            proc = tool.run("site", "check", *(args or (server.base + "dlm/primary.txt",
+                                                        server.base + "dlm/alt1.txt")))
             out = lines_of(proc)
-            check(proc.returncode == 0 and "ok   chain 2 reaches %sdl/%s/" % (server.base, release) in out
-                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out,
+            check(proc.returncode == 0 and ("ok   chain 1 reaches %sdl/%s/" % (server.base, release) in out)
+                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out and
+                  "ok   ../partners/polvexAB12_eu.exe tag AB12_eu, not signed" in out,
                   "release order, %s: users on %s" % (step, release), proc.stdout.decode()[-600:])
 
         def upload(folder):
             shutil.copytree(os.path.join(built[folder[0]], folder[1]),
                             os.path.join(site_root, folder[1]), dirs_exist_ok=True)
         upload(("r1", "dl/r1"))
+        upload(("r1", "dl/partners"))
         upload(("r1", "dlm"))
         served("first release", "r1", 14)
         upload(("r2", "dl/r2"))
         served("new directory uploaded", "r1", 14)
+        # The documented check before the switch: the new first page under a
+        # name no program asks, with the build the partners hand out.
+        write(os.path.join(site_root, "dlm/next.txt"),
+              open(os.path.join(built["r2"], "dlm/primary.txt"), "rb").read())
+        served("checked before the switch", "r2", 22, server.base + "dlm/next.txt", "--program", program)
         upload(("r2", "dlm"))
         served("reply pages uploaded", "r2", 22)
         shutil.rmtree(os.path.join(site_root, "dl", "r1"))

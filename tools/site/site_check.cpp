@@ -118,7 +118,7 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     name = line.substr(0, first);
     tag = line.substr(first + 1, second - first - 1);
     state = line.substr(second + 1);
-    *shown = PARTNER_FOLDER + name;
+    *shown = name;
     FetchedFile copy = web.fetch_file(folder + name);
     if (!copy.answered || copy.status != 200)
         return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
@@ -138,19 +138,38 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     return std::string();
 }
 
+// The index of the partners folder: in the download directory, or beside
+// it, in the folder a release folder lies in, which every release shares.
+// *folder: its URL; *shown: its path from the download directory.
+FetchedFile partner_index(const std::string& directory, WebClient& web, std::string* folder,
+                          std::string* shown)
+{
+    *shown = PARTNER_FOLDER;
+    *folder = directory + PARTNER_FOLDER;
+    FetchedFile index = web.fetch_file(*folder + PARTNER_INDEX);
+    size_t scheme = directory.find("://");
+    size_t parent = directory.size() > 1 ? directory.rfind('/', directory.size() - 2) : std::string::npos;
+    if (!index.answered || index.status != 404 || scheme == std::string::npos || parent == std::string::npos ||
+        parent <= scheme + 2)
+        return index;
+    *shown = std::string("../") + PARTNER_FOLDER;
+    *folder = directory.substr(0, parent + 1) + PARTNER_FOLDER;
+    return web.fetch_file(*folder + PARTNER_INDEX);
+}
+
 // The copies that the index of the partners folder lists; a site without
-// the index has none. checked: the bootstrap URLs being checked.
+// the index has none. checked: the bootstrap URLs the copies must ask.
 void check_partner_copies(const std::vector<std::string>& checked, WebClient& web,
                           DirectoryReport* report)
 {
-    std::string folder = report->url + PARTNER_FOLDER;
-    FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
+    std::string folder, shown;
+    FetchedFile index = partner_index(report->url, web, &folder, &shown);
     if (index.answered && index.status == 404)
         return;
     report->has_partner_index = true;
     if (!index.answered || index.status != 200) {
         report->partner_copies.push_back(
-            {std::string(PARTNER_FOLDER) + PARTNER_INDEX, "",
+            {shown + PARTNER_INDEX, "",
              "cannot be fetched (" +
                  (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")",
              -1, ""});
@@ -161,6 +180,8 @@ void check_partner_copies(const std::vector<std::string>& checked, WebClient& we
         ItemReport item;
         item.problem = check_partner_copy(folder, index.body.substr(at, end - at), checked, web, &item.name,
                                           &item.placement);
+        if (!item.name.empty())
+            item.name = shown + item.name;
         size_t space = item.name.find(' ');
         if (space != std::string::npos) {
             item.detail = item.name.substr(space + 1);
