@@ -23,7 +23,7 @@ def make_signing_keys(work, root, leaves, root_name=None):
     usage, its extended key usage (default code signing but for an
     authority; None for none); names, its subject's common names (default
     the one given); crl, the URL of its revocation list; days, how long it
-    stays valid from now (default 2; negative: it has expired). A
+    stays valid from now (default 90; negative: it has expired). A
     time-stamping usage is marked critical, as time-stamping authorities
     mark it."""
     made = {}
@@ -37,8 +37,8 @@ def make_signing_keys(work, root, leaves, root_name=None):
         builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer_name)
                    .public_key(key.public_key()).serial_number(x509.random_serial_number())
                    .not_valid_before(NOW - datetime.timedelta(
-                       hours=1, days=max(0, 1 - options.get("days", 2))))
-                   .not_valid_after(NOW + datetime.timedelta(days=options.get("days", 2)))
+                       hours=1, days=max(0, 1 - options.get("days", 90))))
+                   .not_valid_after(NOW + datetime.timedelta(days=options.get("days", 90)))
                    .add_extension(x509.BasicConstraints(ca=ca, path_length=None), ca))
         usage = options.get("usage", None if ca else ExtendedKeyUsageOID.CODE_SIGNING)
         if usage:

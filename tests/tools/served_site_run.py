@@ -127,14 +127,16 @@ def pe_image(size=1024):
     return bytes(image)
 
 
-def program_asking(tool, first, second):
+def program_asking(tool, first, second, signer=None, issuer=None):
     """A build of the program that asks first, then second: its stored
-    texts enciphered and laid out as the compiler does."""
+    texts enciphered and laid out as the compiler does; with a signer, a
+    build that checks the installer's signer and issuer."""
     def stored(text, align):
         data = tool.run("encipher", stdin=text.encode()).stdout + b"\0"
         return data + b"\0" * (-len(data) % align)
-    return pe_image() + b"\0" * 4 + stored(first, 32) + stored(second, 32) + \
-        stored("SOFTWARE\\Vendor\\Tag", 4)
+    pin = stored(signer, 4) + stored(issuer, 4) if signer else b""
+    return pe_image() + (b"WinVerifyTrust\0" if signer else b"") + b"\0" * 4 + \
+        stored(first, 32) + stored(second, 32) + stored("SOFTWARE\\Vendor\\Tag", 4) + pin
 
 
 def config_text(base, installer, replies):
@@ -1002,6 +1004,7 @@ def signer_sites(tool, work):
                   and (not warned or warned[0].replace("é", "\\xc3\\xa9") in warnings),
                   "site check --signer, " + installer,
                   "exit %d: %r %s" % (proc.returncode, shown, warnings))
+        pinned_sites(tool, work, server, name, roots)
         # An installer of 100 MiB, mostly zeros (sparse until signed), for
         # one package: its signer is checked as a small one's is, from the
         # one fetch that measures it, and --max-size bounds that fetch.
@@ -1034,6 +1037,50 @@ def signer_sites(tool, work):
         os.remove(big)
     finally:
         server.stop()
+
+
+def pinned_sites(tool, work, server, name, roots):
+    """The pin travels with the build: site check --program holds every
+    installer to the signer and issuer it stores, and site build with that
+    program refuses an installer the users' copies would refuse."""
+    site_root = os.path.join(work, "root-folder")
+    program = os.path.join(work, "pinned.exe")
+    write(program, program_asking(tool, server.base + "dlm/primary.txt", server.base + "dlm/alt1.txt",
+                                  name, "root"))
+    replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
+    for installer, code, shown in (("right.exe", 0, "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                    % (os.path.getsize(os.path.join(work, "right.exe")), name)),
+                                   ("other.exe", 1, "FAIL p_Vandel_sys_ENG.exe: installer not signed by "
+                                    "'%s': signed by '%s Ltd', not '%s' (one common name, no NUL)"
+                                    % (name, name, name))):
+        proc, built = build(tool, work, "pinned-" + installer, server.base, installer, replies)
+        shutil.rmtree(site_root)
+        shutil.copytree(built, site_root)
+        proc = tool.run("site", "check", "--program", program, "--signer-ca-file", roots)
+        out = proc.stdout.decode("utf-8", "replace").replace("\\xc3\\xa9", "é").splitlines()
+        check(proc.returncode == code and shown in out, "site check --program with a pin, " + installer,
+              "exit %d: %s" % (proc.returncode, proc.stdout.decode()[-400:]))
+    proc = tool.run("site", "check", "--program", program, "--signer", name + " Ltd")
+    err = proc.stderr.decode("utf-8", "replace").replace("\\xc3\\xa9", "é").splitlines()
+    check(proc.returncode == 2 and err[0] == "dlmtool site check: --signer '%s Ltd' differs from '%s', "
+          "which %s pins: leave --signer out" % (name, name, program),
+          "site check --program with another --signer: a usage mistake", repr(err))
+    for installer, code, expected in (
+            ("right.exe", 0, ""),
+            ("other.exe", 1, "installer %s is not signed as %s requires (signer '%s', issuer 'root'): "
+             "signed by '%s Ltd', not '%s' (one common name, no NUL)"
+             % (os.path.join(work, "other.exe"), program, name, name, name)),
+            ("under-web.exe", 1, "installer %s is not signed as %s requires (signer '%s', issuer 'root'): "
+             "the authority 'Polvex Web CA' above the signer's certificate does not allow code signing "
+             "(its extended key usage)" % (os.path.join(work, "under-web.exe"), program, name))):
+        conf = os.path.join(work, "pinned-build.conf")
+        write(conf, (config_text(server.base, installer, replies) + "program pinned.exe\ntag AB12\n").encode())
+        out = os.path.join(work, "pinned-build-" + installer)
+        proc = tool.run("site", "build", conf, out, "--signer-ca-file", roots)
+        err = proc.stderr.decode("utf-8", "replace").replace("\\xc3\\xa9", "é")
+        check(proc.returncode == code and (expected in err if expected else err == "")
+              and os.path.exists(out) == (code == 0),
+              "site build with a pinned program, " + installer, err)
 
 
 def main():
