@@ -796,6 +796,10 @@ def new_conventions(tool, work, program):
     proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "ENG")
     check(proc.returncode == 1 and b"the manifest would have 22006 bytes; the program reads 22000"
           in proc.stderr, "manifest --language refuses what the program would cut", proc.stderr.decode())
+    proc = tool.run("manifest", "--installer", program, "--news", news)
+    check(proc.returncode == 1 and not proc.stdout and b"the manifest would have 22006 bytes; the program "
+          b"reads 22000" in proc.stderr, "manifest without --language refuses what the program would cut",
+          proc.stderr.decode())
     # No trailer and a name without a tag: exit 1, nothing on standard output.
     proc = tool.run("tag", program)
     check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,

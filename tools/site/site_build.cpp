@@ -168,23 +168,46 @@ SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir,
     return summary;
 }
 
+namespace {
+
+// "1 line", "2 lines".
+std::string counted(size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Each language's news lines: the common ones, and those of languages
+// with lines of their own.
+std::string news_counts(const SiteConfig& config)
+{
+    std::string text = counted(config.news.size(), "news line", "news lines");
+    if (config.language_news.empty())
+        return text;
+    text += " (";
+    for (const auto& own : config.language_news)
+        text += (own.first == config.language_news.begin()->first ? "" : ", ") + own.first + " " +
+                counted(own.second.size(), "line", "lines") + " of its own";
+    return text + ")";
+}
+
+}  // namespace
+
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
                            const std::string& outdir)
 {
     std::string text = "site written to " + outdir + "\n";
     text += "download directory: " + summary.download_dir_url + " (" +
             (fs::path(outdir) / config.directory).string() + ")\n";
-    text += std::to_string(summary.manifests) + " manifests with " +
-            std::to_string(config.news.size()) + " news lines, " +
-            std::to_string(summary.installers) + " installers (" +
+    text += counted(summary.manifests, "manifest", "manifests") + " with " + news_counts(config) + ", " +
+            counted(summary.installers, "installer", "installers") + " (" +
             std::to_string(summary.installer_copies) + " copied, " +
-            std::to_string(summary.hard_links) + " hard links)\n";
+            counted(summary.hard_links, "hard link", "hard links") + ")\n";
     for (const std::string& page : summary.pages)
         text += "page " + page + "\n";
     for (const std::string& path : summary.overridden)
         text += "note: the page " + path + " replaces the package file of that name\n";
     if (!summary.partner_copies.empty()) {
-        text += std::to_string(summary.partner_copies.size()) + " partner copies in " +
+        text += counted(summary.partner_copies.size(), "partner copy", "partner copies") + " in " +
                 config.partner_folder() + " (" +
                 (config.program_signed ? "signed, trailer in the " : "unsigned") +
                 (!config.program_signed ? "" : config.tag_in_signature ? "signature" : "certificate table") +
@@ -230,6 +253,15 @@ std::string json_pairs(const std::vector<std::string>& items, const std::string&
     return text + "]";
 }
 
+// {"JAP": 3, ...}: the languages with news lines of their own.
+std::string language_line_counts(const SiteConfig& config)
+{
+    std::string text;
+    for (const auto& own : config.language_news)
+        text += (text.empty() ? "{" : ", ") + json_string(own.first) + ": " + std::to_string(own.second.size());
+    return text.empty() ? "{}" : text + "}";
+}
+
 }  // namespace
 
 std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary& summary,
@@ -240,6 +272,7 @@ std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary
            ",\n \"folder\": " + json_string((fs::path(outdir) / config.directory).string()) +
            ",\n \"manifests\": " + std::to_string(summary.manifests) +
            ", \"news_lines\": " + std::to_string(config.news.size()) +
+           ", \"language_news_lines\": " + language_line_counts(config) +
            ", \"installers\": " + std::to_string(summary.installers) +
            ", \"copied\": " + std::to_string(summary.installer_copies) +
            ", \"hard_links\": " + std::to_string(summary.hard_links) +

@@ -1,6 +1,7 @@
 #include "site/site_check.h"
 
 #include <stdint.h>
+#include <string.h>
 
 #include <algorithm>
 #include <set>
@@ -30,6 +31,17 @@ std::string status_text(const WebClient& web)
     return "HTTP " + std::to_string(web.last_status());
 }
 
+// A manifest that filled the program's buffer, fetched whole: longer, it
+// is cut by the program. Empty when it is not longer.
+std::string manifest_cut(const std::string& url, const std::string& manifest, WebClient& web)
+{
+    FetchedFile whole = web.fetch_file(url);
+    if (!whole.answered || whole.body.size() <= REPLY_BUFFER_SIZE)
+        return std::string();
+    return manifest + " has " + std::to_string(whole.body.size()) + " bytes; the program reads " +
+           std::to_string(REPLY_BUFFER_SIZE) + " and cuts the rest";
+}
+
 // Fetches and parses a package's manifest as the program does. Returns the
 // empty text when it gives a size, else why not.
 std::string check_manifest(const std::string& directory, const SitePackage& package,
@@ -47,6 +59,10 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
         std::string why = web.last_status() ? status_text(web) : web.last_error();
         return manifest + " cannot be fetched (" + why + ")";
     }
+    std::string too_long =
+        strlen(reply.data()) == REPLY_BUFFER_SIZE ? manifest_cut(url.data(), manifest, web) : "";
+    if (!too_long.empty())
+        return too_long;
     char* ticker_start = nullptr;
     if (parse_manifest(reply.data(), &ticker_start, size))
         return std::string();
@@ -191,6 +207,38 @@ void check_partner_copies(const std::vector<std::string>& checked, WebClient& we
     }
 }
 
+// Every package of a download directory; one problem for the directory
+// when none of its manifests is there.
+void check_packages(const std::string& url, WebClient& web, const CheckOptions& options,
+                    DirectoryReport* report)
+{
+    std::set<std::string> warnings;
+    size_t missing = 0;
+    for (const SitePackage& package : all_packages()) {
+        int32_t size = 0;
+        ItemReport item;
+        item.name = package.installer();
+        std::string warning;
+        item.problem = check_package(url, package, web, options, &size, &warning);
+        if (!warning.empty() && warnings.insert(warning).second && options.warnings)
+            *options.warnings << "warning: " << printable(warning) << "\n";
+        if (item.problem.empty()) {
+            item.size = size;
+            item.detail = std::to_string(size) + " bytes";
+            if (!options.signer.empty())
+                item.detail += ", signed by '" + options.signer + "'";
+        }
+        // Only a manifest's failure leaves that status behind.
+        missing += !item.problem.empty() && web.last_status() == 404;
+        report->packages.push_back(item);
+    }
+    if (missing == report->packages.size()) {
+        report->problem = "the download directory is not on the server: every manifest answers "
+                          "HTTP 404 (in a release, upload its folder before the reply pages)";
+        report->packages.clear();
+    }
+}
+
 // Every package of a download directory, and its partner copies.
 DirectoryReport check_directory(const std::string& url, const std::vector<std::string>& checked,
                                 WebClient& web, const CheckOptions& options)
@@ -206,23 +254,7 @@ DirectoryReport check_directory(const std::string& url, const std::vector<std::s
     report.problem = download_dir_problem("sDlurl=" + url);
     if (!report.problem.empty())
         return report;
-    std::set<std::string> warnings;
-    for (const SitePackage& package : all_packages()) {
-        int32_t size = 0;
-        ItemReport item;
-        item.name = package.installer();
-        std::string warning;
-        item.problem = check_package(url, package, web, options, &size, &warning);
-        if (!warning.empty() && warnings.insert(warning).second && options.warnings)
-            *options.warnings << "warning: " << printable(warning) << "\n";
-        if (item.problem.empty()) {
-            item.size = size;
-            item.detail = std::to_string(size) + " bytes";
-            if (!options.signer.empty())
-                item.detail += ", signed by '" + options.signer + "'";
-        }
-        report.packages.push_back(item);
-    }
+    check_packages(url, web, options, &report);
     check_partner_copies(checked, web, &report);
     return report;
 }
