@@ -138,7 +138,7 @@ std::string news_line_problem(const std::string& line, const std::vector<std::st
     std::string failed, why;
     for (const std::string& code : languages) {
         std::string written;
-        std::string problem = in_code_page(line, code_page_of(code.c_str()), &written);
+        std::string problem = in_code_page(line, code_page_of(code), &written);
         if (problem.empty())
             continue;
         failed += (failed.empty() ? "" : ", ") + code;

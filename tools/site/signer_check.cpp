@@ -11,7 +11,7 @@
 namespace {
 
 // How long before the signing certificate expires the check warns.
-const time_t EXPIRY_WARNING_SECONDS = 30 * 86400;
+const time_t EXPIRY_WARNING_SECONDS = static_cast<time_t>(30) * 86400;
 
 // The one common name of name in UTF-8, whole; empty when it holds none,
 // several, or one with a NUL, which the program refuses too.
