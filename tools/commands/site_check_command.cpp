@@ -119,6 +119,18 @@ void take_pinned(const ParsedArgs& args, const char* option, const std::string& 
     *name = pinned;
 }
 
+// The signer's roots, read before the first request, not once for each
+// installer after.
+void read_signer_roots(const ParsedArgs& args)
+{
+    if (!args.has("--signer-ca-file"))
+        return;
+    readable_file_size(args.get("--signer-ca-file"));
+    std::string problem = roots_problem(args.get("--signer-ca-file"));
+    if (!problem.empty())
+        throw ToolError(problem);
+}
+
 // The signer and issuer to hold every installer to: the build's pin, or
 // those given.
 void signer_options(const ParsedArgs& args, const StoredTexts& texts, CheckOptions* options)
@@ -126,7 +138,7 @@ void signer_options(const ParsedArgs& args, const StoredTexts& texts, CheckOptio
     if (texts.checks_signer) {
         take_pinned(args, "--signer", texts.signer, &options->signer);
         take_pinned(args, "--issuer", texts.issuer, &options->issuer);
-        return;
+        return read_signer_roots(args);
     }
     if (args.has("--signer") && options->signer.empty())
         throw UsageError("--signer needs the signer's common name");
@@ -135,6 +147,7 @@ void signer_options(const ParsedArgs& args, const StoredTexts& texts, CheckOptio
         throw UsageError("--signer and --issuer go together, each with a common name");
     if (args.has("--signer-ca-file") && !args.has("--signer"))
         throw UsageError("--signer-ca-file goes with --signer, or --program of a build that pins one");
+    read_signer_roots(args);
 }
 
 }  // namespace
@@ -175,13 +188,6 @@ int site_check_command(const ParsedArgs& args)
     signer_options(args, texts, &options);
     if (texts.found)
         options.program_urls = {texts.bootstrap_1, texts.bootstrap_2};
-    // Read before the first request, not once for each installer after.
-    if (args.has("--signer-ca-file")) {
-        readable_file_size(options.signer_roots);
-        std::string problem = roots_problem(options.signer_roots);
-        if (!problem.empty())
-            throw ToolError(problem);
-    }
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

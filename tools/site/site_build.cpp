@@ -190,6 +190,22 @@ std::string news_counts(const SiteConfig& config)
     return text + ")";
 }
 
+// A release's order of upload. What the users see changes only with the
+// last step.
+std::string upload_order(const SiteConfig& config, const SiteBuildSummary& summary)
+{
+    if (config.release.empty())
+        return std::string();
+    std::string text = "upload first: " + config.directory + " (release " + config.release + ")\n";
+    if (!summary.partner_copies.empty())
+        text += "and the partner copies: " + config.partner_folder() +
+                " (whole: delete on the server any copy it no longer holds)\n";
+    text += "then the reply pages:";
+    for (const ReplyPage& page : config.replies)
+        text += " " + page.path;
+    return text + "\n";
+}
+
 }  // namespace
 
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
@@ -215,18 +231,7 @@ std::string describe_build(const SiteConfig& config, const SiteBuildSummary& sum
         for (const std::string& copy : summary.partner_copies)
             text += "  " + copy + "\n";
     }
-    if (!config.release.empty()) {
-        // What the users see changes only with the last step.
-        text += "upload first: " + config.directory + " (release " + config.release + ")\n";
-        if (!summary.partner_copies.empty())
-            text += "and the partner copies: " + config.partner_folder() +
-                    " (whole: delete on the server any copy it no longer holds)\n";
-        text += "then the reply pages:";
-        for (const ReplyPage& page : config.replies)
-            text += " " + page.path;
-        text += "\n";
-    }
-    return text;
+    return text + upload_order(config, summary);
 }
 
 namespace {
