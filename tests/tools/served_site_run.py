@@ -850,29 +850,43 @@ def der_children(data):
     return items
 
 
-class LegacyTimestamps:
-    """A time-stamping authority of the legacy form on loopback: to the
-    base64 request osslsigncode -t sends (the signature value inside a
-    ContentInfo), a countersignature of that value by the authority given,
-    made by openssl cms, in base64."""
+class TimestampAuthority:
+    """A time-stamping authority on loopback, signing with the authority
+    given (file names in work): to an RFC 3161 request (osslsigncode -ts)
+    the reply of openssl ts; to the legacy request (osslsigncode -t: the
+    signature value inside a ContentInfo, in base64) a countersignature of
+    that value made by openssl cms, in base64."""
 
     def __init__(self, work, authority):
-        def answer(request):
-            content = der_children(der_children(der_children(request)[0][1])[1][1])
-            value = der_children(content[1][1])[0][1]
-            path = os.path.join(work, "timestamp-request.bin")
-            write(path, value)
-            return subprocess.run(
-                ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-outform", "DER",
-                 "-md", "sha256", "-signer", authority + ".pem", "-inkey", authority + ".key",
-                 "-in", path], cwd=work, capture_output=True, check=True).stdout
+        config = os.path.join(work, "tsa.cnf")
+        write(config, ("[tsa]\ndefault_tsa = authority\n[authority]\nserial = %s\n"
+                       "default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n"
+                       "ess_cert_id_alg = sha256\n" % os.path.join(work, "tsa-serial")).encode())
+        write(os.path.join(work, "tsa-serial"), b"01\n")
+        request = os.path.join(work, "timestamp-request.bin")
+        signer = ["-signer", authority + ".pem", "-inkey", authority + ".key"]
+
+        def answer(body, rfc3161):
+            if rfc3161:
+                write(request, body)
+                command = ["openssl", "ts", "-reply", "-config", config, "-queryfile", request,
+                           *signer, "-out", "-"]
+            else:
+                content = der_children(der_children(der_children(body)[0][1])[1][1])
+                write(request, der_children(content[1][1])[0][1])
+                command = ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap",
+                           "-outform", "DER", "-md", "sha256", *signer, "-in", request]
+            return subprocess.run(command, cwd=work, capture_output=True, check=True).stdout
 
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_POST(self):
                 body = self.rfile.read(int(self.headers["Content-Length"]))
-                reply = base64.b64encode(answer(base64.b64decode(body)))
+                rfc3161 = self.headers["Content-Type"] == "application/timestamp-query"
+                reply = answer(body, True) if rfc3161 else \
+                    base64.b64encode(answer(base64.b64decode(body), False))
                 self.send_response(200)
-                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Type", "application/timestamp-reply" if rfc3161
+                                 else "application/octet-stream")
                 self.send_header("Content-Length", str(len(reply)))
                 self.end_headers()
                 self.wfile.write(reply)
@@ -935,15 +949,12 @@ def signer_sites(tool, work):
                 out.write(f.read())
     signed("under-web", certs="under-web-chain.pem")
     # Timestamps of both forms, by the authority under the root and by a
-    # made-up one: RFC 3161 by osslsigncode's own authority, legacy by a
-    # small server on loopback.
+    # made-up one, from a small authority on loopback.
     for authority in ("tsa", "made-up-tsa"):
-        signed("right", out=os.path.join(work, "rfc3161-%s.exe" % authority),
-               stamp=["-TSA-certs", authority + ".pem", "-TSA-key", authority + ".key",
-                      "-TSA-time", str(int(time.time()))])
-        legacy = LegacyTimestamps(work, authority)
-        signed("right", out=os.path.join(work, "legacy-%s.exe" % authority), stamp=["-t", legacy.url])
-        legacy.stop()
+        stamps = TimestampAuthority(work, authority)
+        signed("right", out=os.path.join(work, "rfc3161-%s.exe" % authority), stamp=["-ts", stamps.url])
+        signed("right", out=os.path.join(work, "legacy-%s.exe" % authority), stamp=["-t", stamps.url])
+        stamps.stop()
     with open(os.path.join(work, "expired.pem"), "rb") as f:
         expired_on = x509.load_pem_x509_certificate(f.read()).not_valid_after.strftime(
             "%Y-%m-%d %H:%M UTC")
