@@ -11,6 +11,7 @@ from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
 NOW = datetime.datetime.now(datetime.timezone.utc)
 PEM = serialization.Encoding.PEM
 SERVER_AUTH = ExtendedKeyUsageOID.SERVER_AUTH
+TIME_STAMPING = ExtendedKeyUsageOID.TIME_STAMPING
 
 
 def make_signing_keys(work, root, leaves, root_name=None):
@@ -21,7 +22,10 @@ def make_signing_keys(work, root, leaves, root_name=None):
     entry that issues it (default the root); ca, True for an authority;
     usage, its extended key usage (default code signing but for an
     authority; None for none); names, its subject's common names (default
-    the one given); crl, the URL of its revocation list."""
+    the one given); crl, the URL of its revocation list; days, how long it
+    stays valid from now (default 90; negative: it has expired). A
+    time-stamping usage is marked critical, as time-stamping authorities
+    mark it."""
     made = {}
     for leaf, name, options in [(root, root_name or root, {"ca": True, "issuer": None})] + [
             entry if len(entry) > 2 else entry + ({},) for entry in leaves]:
@@ -32,12 +36,14 @@ def make_signing_keys(work, root, leaves, root_name=None):
         ca = options.get("ca", False)
         builder = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer_name)
                    .public_key(key.public_key()).serial_number(x509.random_serial_number())
-                   .not_valid_before(NOW - datetime.timedelta(hours=1))
-                   .not_valid_after(NOW + datetime.timedelta(days=2))
+                   .not_valid_before(NOW - datetime.timedelta(
+                       hours=1, days=max(0, 1 - options.get("days", 90))))
+                   .not_valid_after(NOW + datetime.timedelta(days=options.get("days", 90)))
                    .add_extension(x509.BasicConstraints(ca=ca, path_length=None), ca))
         usage = options.get("usage", None if ca else ExtendedKeyUsageOID.CODE_SIGNING)
         if usage:
-            builder = builder.add_extension(x509.ExtendedKeyUsage([usage]), False)
+            builder = builder.add_extension(x509.ExtendedKeyUsage([usage]),
+                                            usage == ExtendedKeyUsageOID.TIME_STAMPING)
         if "crl" in options:
             builder = builder.add_extension(x509.CRLDistributionPoints([x509.DistributionPoint(
                 [x509.UniformResourceIdentifier(options["crl"])], None, None, None)]), False)

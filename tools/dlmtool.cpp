@@ -26,10 +26,10 @@ const char usage[] =
     "  site check   check a download site as the program sees it\n";
 
 const char site_usage[] =
-    "usage: dlmtool site build CONFIG OUTDIR [--release NAME] [--json]\n"
+    "usage: dlmtool site build CONFIG OUTDIR [--release NAME] [--signer-ca-file FILE] [--json]\n"
     "       dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
     "                          [--ca-file FILE]\n"
-    "       dlmtool site check --program PROGRAM.exe [...]\n";
+    "       dlmtool site check --program PROGRAM.exe [BOOTSTRAP_URL [SECOND_URL]] [...]\n";
 
 const NamedCommand commands[] = {
     {"encipher", encipher_command, encipher_usage, {"-o"}, 0, 1, "takes at most one input file"},
@@ -41,7 +41,7 @@ const NamedCommand commands[] = {
      "give exactly one input file", {"--in-signature"}},
     {"tag", tag_command, tag_usage, {}, 1, 1, "give exactly one file"},
     {"info", info_command, info_usage, {}, 1, 1, "give exactly one program file"},
-    {"site build", site_build_command, site_build_usage, {"--release"}, 2, 2,
+    {"site build", site_build_command, site_build_usage, {"--release", "--signer-ca-file"}, 2, 2,
      "give a configuration file and an output folder", {"--json"}},
     {"site check", site_check_command, site_check_usage,
      {"--connect-timeout", "--max-time", "--max-size", "--signer", "--issuer", "--signer-ca-file",

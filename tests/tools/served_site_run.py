@@ -4,6 +4,7 @@ local port: builds a site from a configuration, checks it with `site check`,
 breaks it and checks again, and runs the other commands through the binary.
 Prints one line per check and "N passed, M failed" at the end."""
 import argparse
+import base64
 import functools
 import http.server
 import json
@@ -22,7 +23,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import test_server  # noqa: E402 - found through the path above
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from signing_keys import SERVER_AUTH, make_signing_keys  # noqa: E402
+from cryptography import x509  # noqa: E402
+from signing_keys import SERVER_AUTH, TIME_STAMPING, make_signing_keys  # noqa: E402
 from harness import TestCertificates  # noqa: E402 - likewise
 
 FAILED = []
@@ -125,14 +127,16 @@ def pe_image(size=1024):
     return bytes(image)
 
 
-def program_asking(tool, first, second):
+def program_asking(tool, first, second, signer=None, issuer=None):
     """A build of the program that asks first, then second: its stored
-    texts enciphered and laid out as the compiler does."""
+    texts enciphered and laid out as the compiler does; with a signer, a
+    build that checks the installer's signer and issuer."""
     def stored(text, align):
         data = tool.run("encipher", stdin=text.encode()).stdout + b"\0"
         return data + b"\0" * (-len(data) % align)
-    return pe_image() + b"\0" * 4 + stored(first, 32) + stored(second, 32) + \
-        stored("SOFTWARE\\Vendor\\Tag", 4)
+    pin = stored(signer, 4) + stored(issuer, 4) if signer else b""
+    return pe_image() + (b"WinVerifyTrust\0" if signer else b"") + b"\0" * 4 + \
+        stored(first, 32) + stored(second, 32) + stored("SOFTWARE\\Vendor\\Tag", 4) + pin
 
 
 def config_text(base, installer, replies):
@@ -266,41 +270,69 @@ def served_sites(tool, work):
 def release_order(tool, work):
     """Two releases published in the documented order: the new download
     directory first, the reply pages last, the old directory retired after.
-    At every step the site passes, wholly on the old release or the new."""
+    At every step the site passes, wholly on the old release or the new,
+    and the partners' links, which every release shares, keep working: r2
+    drops the partner CD34."""
     work = os.path.join(work, "releases")
     site_root = os.path.join(work, "served")
     os.makedirs(site_root)
     server = Server(site_root)
     try:
         replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt redirect dlm/primary.txt\n"
+        program = os.path.join(work, "polvex.exe")
+        write(program, program_asking(tool, server.base + "dlm/primary.txt", server.base + "dlm/alt1.txt"))
         built = {}
-        for release, body in (("r1", b"MZ release one"), ("r2", b"MZ release two, larger")):
+        for release, body, tags in (("r1", b"MZ release one", "tag AB12 eu\ntag CD34\n"),
+                                    ("r2", b"MZ release two, larger", "tag AB12 eu\n")):
             write(os.path.join(work, release + ".exe"), body)
             conf = os.path.join(work, release + ".conf")
-            write(conf, config_text(server.base, release + ".exe", replies).encode())
+            write(conf, (config_text(server.base, release + ".exe", replies) + "program polvex.exe\n" +
+                         tags).encode())
             built[release] = os.path.join(work, "out-" + release)
             proc = tool.run("site", "build", conf, built[release], "--release", release)
-            check(proc.returncode == 0 and lines_of(proc)[-2:] == [
+            check(proc.returncode == 0 and lines_of(proc)[-3:] == [
                 "upload first: dl/%s/ (release %s)" % (release, release),
+                "and the partner copies: dl/partners/ (whole: delete on the server any copy it "
+                "no longer holds)",
                 "then the reply pages: dlm/primary.txt dlm/alt1.txt"],
                 "site build --release %s prints the upload order" % release, proc.stdout.decode())
+        # A release folder of an earlier build is refused; the shared partner
+        # folder is written whole, without the dropped partner's copy.
+        proc = tool.run("site", "build", conf, built["r2"], "--release", "r2")
+        check(proc.returncode == 1 and "the release folder %s already holds files"
+              % os.path.join(built["r2"], "dl/r2/") in proc.stderr.decode(),
+              "site build --release into a release folder that holds files: refused", proc.stderr.decode())
+        again = os.path.join(work, "out-again")
+        shutil.copytree(built["r1"], again)
+        proc = tool.run("site", "build", conf, again, "--release", "r2")
+        check(proc.returncode == 0 and sorted(os.listdir(os.path.join(again, "dl/partners"))) ==
+              ["index.txt", "polvexAB12_eu.exe"],
+              "site build: the partner folder is written whole, a dropped partner's copy removed",
+              repr(os.listdir(os.path.join(again, "dl/partners"))))
 
-        def served(step, release, size):
-            proc = tool.run("site", "check", server.base + "dlm/primary.txt",
-                            server.base + "dlm/alt1.txt")
+        def served(step, release, size, *args):
+            proc = tool.run("site", "check", *(args or (server.base + "dlm/primary.txt",
+                                                        server.base + "dlm/alt1.txt")))
             out = lines_of(proc)
-            check(proc.returncode == 0 and "ok   chain 2 reaches %sdl/%s/" % (server.base, release) in out
-                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out,
+            check(proc.returncode == 0 and ("ok   chain 1 reaches %sdl/%s/" % (server.base, release) in out)
+                  and "ok   p_Vandel_reg_ENG.exe %d bytes" % size in out and
+                  "ok   ../partners/polvexAB12_eu.exe tag AB12_eu, not signed" in out,
                   "release order, %s: users on %s" % (step, release), proc.stdout.decode()[-600:])
 
         def upload(folder):
             shutil.copytree(os.path.join(built[folder[0]], folder[1]),
                             os.path.join(site_root, folder[1]), dirs_exist_ok=True)
         upload(("r1", "dl/r1"))
+        upload(("r1", "dl/partners"))
         upload(("r1", "dlm"))
         served("first release", "r1", 14)
         upload(("r2", "dl/r2"))
         served("new directory uploaded", "r1", 14)
+        # The documented check before the switch: the new first page under a
+        # name no program asks, with the build the partners hand out.
+        write(os.path.join(site_root, "dlm/next.txt"),
+              open(os.path.join(built["r2"], "dlm/primary.txt"), "rb").read())
+        served("checked before the switch", "r2", 22, server.base + "dlm/next.txt", "--program", program)
         upload(("r2", "dlm"))
         served("reply pages uploaded", "r2", 22)
         shutil.rmtree(os.path.join(site_root, "dl", "r1"))
@@ -764,6 +796,10 @@ def new_conventions(tool, work, program):
     proc = tool.run("manifest", "--installer", program, "--news", news, "--language", "ENG")
     check(proc.returncode == 1 and b"the manifest would have 22006 bytes; the program reads 22000"
           in proc.stderr, "manifest --language refuses what the program would cut", proc.stderr.decode())
+    proc = tool.run("manifest", "--installer", program, "--news", news)
+    check(proc.returncode == 1 and not proc.stdout and b"the manifest would have 22006 bytes; the program "
+          b"reads 22000" in proc.stderr, "manifest without --language refuses what the program would cut",
+          proc.stderr.decode())
     # No trailer and a name without a tag: exit 1, nothing on standard output.
     proc = tool.run("tag", program)
     check(proc.returncode == 1 and not proc.stdout and b"would read no tag (from the file name)" in proc.stderr,
@@ -801,6 +837,71 @@ def progress_line(tool, work):
     os.remove(big)
 
 
+def der_children(data):
+    """The (tag, content) items of a DER text, one after another."""
+    items, at = [], 0
+    while at < len(data):
+        tag, length, at = data[at], data[at + 1], at + 2
+        if length & 0x80:
+            count = length & 0x7F
+            length, at = int.from_bytes(data[at:at + count], "big"), at + count
+        items.append((tag, data[at:at + length]))
+        at += length
+    return items
+
+
+class TimestampAuthority:
+    """A time-stamping authority on loopback, signing with the authority
+    given (file names in work): to an RFC 3161 request (osslsigncode -ts)
+    the reply of openssl ts; to the legacy request (osslsigncode -t: the
+    signature value inside a ContentInfo, in base64) a countersignature of
+    that value made by openssl cms, in base64."""
+
+    def __init__(self, work, authority):
+        config = os.path.join(work, "tsa.cnf")
+        write(config, ("[tsa]\ndefault_tsa = authority\n[authority]\nserial = %s\n"
+                       "default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n"
+                       "ess_cert_id_alg = sha256\n" % os.path.join(work, "tsa-serial")).encode())
+        write(os.path.join(work, "tsa-serial"), b"01\n")
+        request = os.path.join(work, "timestamp-request.bin")
+        signer = ["-signer", authority + ".pem", "-inkey", authority + ".key"]
+
+        def answer(body, rfc3161):
+            if rfc3161:
+                write(request, body)
+                command = ["openssl", "ts", "-reply", "-config", config, "-queryfile", request,
+                           *signer, "-out", "-"]
+            else:
+                content = der_children(der_children(der_children(body)[0][1])[1][1])
+                write(request, der_children(content[1][1])[0][1])
+                command = ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap",
+                           "-outform", "DER", "-md", "sha256", *signer, "-in", request]
+            return subprocess.run(command, cwd=work, capture_output=True, check=True).stdout
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers["Content-Length"]))
+                rfc3161 = self.headers["Content-Type"] == "application/timestamp-query"
+                reply = answer(body, True) if rfc3161 else \
+                    base64.b64encode(answer(base64.b64decode(body), False))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/timestamp-reply" if rfc3161
+                                 else "application/octet-stream")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
 def signer_sites(tool, work):
     """site check --signer against installers signed at test time: only the
     one signed by the name under the root given passes."""
@@ -810,7 +911,13 @@ def signer_sites(tool, work):
     make_signing_keys(work, "root", [("right", name), ("other", name + " Ltd"),
                                      ("nul", name + "\0x"),
                                      ("twice", name, {"names": [name, name]}),
-                                     ("server", name, {"usage": SERVER_AUTH})])
+                                     ("server", name, {"usage": SERVER_AUTH}),
+                                     ("expired", name, {"days": -3}), ("soon", name, {"days": 1}),
+                                     ("tsa", "Polvex Test TSA", {"usage": TIME_STAMPING}),
+                                     ("web-ca", "Polvex Web CA", {"ca": True, "usage": SERVER_AUTH}),
+                                     ("under-web", name, {"issuer": "web-ca"})])
+    make_signing_keys(work, "made-up-root", [("made-up-tsa", "Polvex Test TSA",
+                                              {"usage": TIME_STAMPING})])
     make_signing_keys(work, "stranger-root", [("stranger", name)])
     make_signing_keys(work, "another-root", [("elsewhere", name)])
     roots = os.path.join(work, "roots.pem")
@@ -821,10 +928,10 @@ def signer_sites(tool, work):
     unsigned = os.path.join(work, "unsigned.exe")
     write(unsigned, pe_image(4096))
 
-    def signed(leaf, source=unsigned, out=None):
+    def signed(leaf, source=unsigned, out=None, certs=None, stamp=()):
         out = out or os.path.join(work, leaf + ".exe")
-        proc = subprocess.run(["osslsigncode", "sign", "-certs", leaf + ".pem", "-key",
-                               leaf + ".key", "-h", "sha256", "-in", source, "-out", out],
+        proc = subprocess.run(["osslsigncode", "sign", "-certs", certs or leaf + ".pem", "-key",
+                               leaf + ".key", "-h", "sha256", *stamp, "-in", source, "-out", out],
                               cwd=work, capture_output=True)
         if proc.returncode != 0:
             sys.exit("osslsigncode: " + proc.stdout.decode() + proc.stderr.decode())
@@ -834,8 +941,26 @@ def signer_sites(tool, work):
         changed = bytearray(f.read())
     changed[0x300] ^= 1  # inside the signed image
     write(os.path.join(work, "changed.exe"), bytes(changed))
-    for leaf in ("other", "stranger", "elsewhere", "nul", "twice", "server"):
+    for leaf in ("other", "stranger", "elsewhere", "nul", "twice", "server", "expired", "soon"):
         signed(leaf)
+    with open(os.path.join(work, "under-web-chain.pem"), "w") as out:
+        for cert in ("under-web", "web-ca"):
+            with open(os.path.join(work, cert + ".pem")) as f:
+                out.write(f.read())
+    signed("under-web", certs="under-web-chain.pem")
+    # Timestamps of both forms, by the authority under the root and by a
+    # made-up one, from a small authority on loopback.
+    for authority in ("tsa", "made-up-tsa"):
+        stamps = TimestampAuthority(work, authority)
+        signed("right", out=os.path.join(work, "rfc3161-%s.exe" % authority), stamp=["-ts", stamps.url])
+        signed("right", out=os.path.join(work, "legacy-%s.exe" % authority), stamp=["-t", stamps.url])
+        stamps.stop()
+    with open(os.path.join(work, "expired.pem"), "rb") as f:
+        expired_on = x509.load_pem_x509_certificate(f.read()).not_valid_after.strftime(
+            "%Y-%m-%d %H:%M UTC")
+    with open(os.path.join(work, "soon.pem"), "rb") as f:
+        soon_on = x509.load_pem_x509_certificate(f.read()).not_valid_after.strftime(
+            "%Y-%m-%d %H:%M UTC")
     site_root = os.path.join(work, "root-folder")
     os.makedirs(site_root)
     server = Server(site_root)
@@ -857,11 +982,29 @@ def signer_sites(tool, work):
                 ("server.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
                                "signer's certificate does not allow code signing" % name),
                 ("stranger.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
-                                 "its signature is not valid or does not chain to a trusted "
-                                 "root" % name),
+                                 "its chain ends at no root in %s" % (name, roots)),
                 ("changed.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
-                                "image digest differs from the one its signature signs" % name)]
-        for installer, expected in rows:
+                                "image digest differs from the one its signature signs" % name),
+                ("expired.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                                "certificate of '%s' expired on %s" % (name, name, expired_on)),
+                ("soon.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                             % (os.path.getsize(right), name),
+                 "warning: the certificate of '%s' expires on %s: sign the installers anew "
+                 "before then\n" % (name, soon_on)),
+                ("under-web.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': the "
+                                  "authority 'Polvex Web CA' above the signer's certificate does not "
+                                  "allow code signing (its extended key usage)" % name),
+                ("rfc3161-tsa.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                    % (os.path.getsize(os.path.join(work, "rfc3161-tsa.exe")), name)),
+                ("legacy-tsa.exe", "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                   % (os.path.getsize(os.path.join(work, "legacy-tsa.exe")), name)),
+                ("rfc3161-made-up-tsa.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                            "its timestamp (RFC 3161): its chain ends at no root in %s"
+                                            % (name, roots)),
+                ("legacy-made-up-tsa.exe", "FAIL p_Vandel_sys_ENG.exe: installer not signed by '%s': "
+                                           "its timestamp (legacy): its chain ends at no root in %s"
+                                           % (name, roots))]
+        for installer, expected, *warned in rows:
             proc, built = build(tool, work, "site-" + installer, server.base, installer,
                                 "reply dlm/primary.txt direct\n")
             shutil.rmtree(site_root)
@@ -871,8 +1014,12 @@ def signer_sites(tool, work):
             out = proc.stdout.decode("utf-8", "replace")
             shown = [line for line in out.splitlines() if "p_Vandel_sys_ENG.exe" in line]
             expected = expected.replace("é", "\\xc3\\xa9")
-            check(shown == [expected] and proc.returncode == (0 if installer == "right.exe" else 1),
-                  "site check --signer, " + installer, "exit %d: %r" % (proc.returncode, shown))
+            warnings = proc.stderr.decode("utf-8", "replace").replace("é", "\\xc3\\xa9")
+            check(shown == [expected] and proc.returncode == (1 if expected.startswith("FAIL") else 0)
+                  and (not warned or warned[0].replace("é", "\\xc3\\xa9") in warnings),
+                  "site check --signer, " + installer,
+                  "exit %d: %r %s" % (proc.returncode, shown, warnings))
+        pinned_sites(tool, work, server, name, roots)
         # An installer of 100 MiB, mostly zeros (sparse until signed), for
         # one package: its signer is checked as a small one's is, from the
         # one fetch that measures it, and --max-size bounds that fetch.
@@ -905,6 +1052,50 @@ def signer_sites(tool, work):
         os.remove(big)
     finally:
         server.stop()
+
+
+def pinned_sites(tool, work, server, name, roots):
+    """The pin travels with the build: site check --program holds every
+    installer to the signer and issuer it stores, and site build with that
+    program refuses an installer the users' copies would refuse."""
+    site_root = os.path.join(work, "root-folder")
+    program = os.path.join(work, "pinned.exe")
+    write(program, program_asking(tool, server.base + "dlm/primary.txt", server.base + "dlm/alt1.txt",
+                                  name, "root"))
+    replies = "reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
+    for installer, code, shown in (("right.exe", 0, "ok   p_Vandel_sys_ENG.exe %d bytes, signed by '%s'"
+                                    % (os.path.getsize(os.path.join(work, "right.exe")), name)),
+                                   ("other.exe", 1, "FAIL p_Vandel_sys_ENG.exe: installer not signed by "
+                                    "'%s': signed by '%s Ltd', not '%s' (one common name, no NUL)"
+                                    % (name, name, name))):
+        proc, built = build(tool, work, "pinned-" + installer, server.base, installer, replies)
+        shutil.rmtree(site_root)
+        shutil.copytree(built, site_root)
+        proc = tool.run("site", "check", "--program", program, "--signer-ca-file", roots)
+        out = proc.stdout.decode("utf-8", "replace").replace("\\xc3\\xa9", "é").splitlines()
+        check(proc.returncode == code and shown in out, "site check --program with a pin, " + installer,
+              "exit %d: %s" % (proc.returncode, proc.stdout.decode()[-400:]))
+    proc = tool.run("site", "check", "--program", program, "--signer", name + " Ltd")
+    err = proc.stderr.decode("utf-8", "replace").replace("\\xc3\\xa9", "é").splitlines()
+    check(proc.returncode == 2 and err[0] == "dlmtool site check: --signer '%s Ltd' differs from '%s', "
+          "which %s pins: leave --signer out" % (name, name, program),
+          "site check --program with another --signer: a usage mistake", repr(err))
+    for installer, code, expected in (
+            ("right.exe", 0, ""),
+            ("other.exe", 1, "installer %s is not signed as %s requires (signer '%s', issuer 'root'): "
+             "signed by '%s Ltd', not '%s' (one common name, no NUL)"
+             % (os.path.join(work, "other.exe"), program, name, name, name)),
+            ("under-web.exe", 1, "installer %s is not signed as %s requires (signer '%s', issuer 'root'): "
+             "the authority 'Polvex Web CA' above the signer's certificate does not allow code signing "
+             "(its extended key usage)" % (os.path.join(work, "under-web.exe"), program, name))):
+        conf = os.path.join(work, "pinned-build.conf")
+        write(conf, (config_text(server.base, installer, replies) + "program pinned.exe\ntag AB12\n").encode())
+        out = os.path.join(work, "pinned-build-" + installer)
+        proc = tool.run("site", "build", conf, out, "--signer-ca-file", roots)
+        err = proc.stderr.decode("utf-8", "replace").replace("\\xc3\\xa9", "é")
+        check(proc.returncode == code and (expected in err if expected else err == "")
+              and os.path.exists(out) == (code == 0),
+              "site build with a pinned program, " + installer, err)
 
 
 def main():

@@ -107,6 +107,13 @@ TEST(SiteBuild, NewsInEachLanguagesCodePage)
     };
     for (const auto& manifest : expected)
         EXPECT_EQ(site.at(std::string("dl/") + manifest.first), manifest.second) << manifest.first;
+    // The summary counts each language's lines, in the right number.
+    std::string text = describe_build(site.config, site.summary, site.out);
+    EXPECT_NE(text.find("\n22 manifests with 2 news lines (CHT 2 lines of its own, DEU 1 line of its own, "
+                        "JAP 1 line of its own, KOR 1 line of its own), 22 installers (2 copied, 20 hard "
+                        "links)\n"),
+              std::string::npos)
+        << text;
 }
 
 // A release's download directory is a folder of its own, which the reply

@@ -262,7 +262,8 @@ TEST(SiteCheck, ReportsEveryBrokenPackage)
     CheckedSite site("reply dlm/primary.txt direct\nreply dlm/alt1.txt direct\n"
                      "reply dl/p_Vandel_sys_DEU.exe plain 0123456789\n"   // 11 bytes served
                      "reply dl/p_Vandel_reg_FRE.FRE plain abc\n"          // no size
-                     "reply dl/p_Vandel_reg_ITA.ITA record 42\n");        // no LF
+                     "reply dl/p_Vandel_reg_ITA.ITA record 42\n"         // no LF
+                     "reply dl/p_Vandel_reg_SWE.SWE plain 32" + std::string(30000, ' ') + "\n");
     std::remove((site.web.root + "/dl/p_Vandel_sys_KOR.exe").c_str());
     std::remove((site.web.root + "/dl/p_Vandel_reg_JAP.JAP").c_str());
     site.check();
@@ -272,12 +273,14 @@ TEST(SiteCheck, ReportsEveryBrokenPackage)
         "FAIL p_Vandel_reg_FRE.exe: manifest p_Vandel_reg_FRE.FRE starts with 'abc', not a size above 0 (HTTP 200)",
         "FAIL p_Vandel_reg_ITA.exe: manifest p_Vandel_reg_ITA.ITA has no line feed (HTTP 200)",
         "FAIL p_Vandel_sys_KOR.exe: installer answers HTTP 404",
+        "FAIL p_Vandel_reg_SWE.exe: manifest p_Vandel_reg_SWE.SWE has 30003 bytes; the program reads "
+        "22000 and cuts the rest",
         "FAIL p_Vandel_reg_JAP.exe: manifest p_Vandel_reg_JAP.JAP starts with '<html><body>404 Not Found</body></html>', not a size above 0 (HTTP 404)",
     };
     for (const std::string& line : failures)
         EXPECT_TRUE(site.has_line(line)) << line << "\n" << site.output;
-    EXPECT_EQ(site.count("FAIL "), 5) << site.output;
-    EXPECT_TRUE(site.has_line("22 packages: 17 ok, 5 failed")) << site.output;
+    EXPECT_EQ(site.count("FAIL "), 6) << site.output;
+    EXPECT_TRUE(site.has_line("22 packages: 16 ok, 6 failed")) << site.output;
 }
 
 TEST(SiteCheck, PartnerCopiesReadBackTheirTags)
@@ -372,7 +375,12 @@ TEST(SiteCheck, ADownloadDirectoryTooLongForTheProgram)
         EXPECT_EQ(site.result, 1);  // nothing is served there in any case
         bool refused = site.output.find("FAIL the download directory URL has") != std::string::npos;
         EXPECT_EQ(refused, length > MAX_DOWNLOAD_DIR_URL) << length;
-        EXPECT_EQ(site.count("FAIL p_Vandel"), refused ? 0 : 22) << length;
+        // Not served: one line for the directory, none for each package.
+        EXPECT_EQ(site.count("FAIL p_Vandel"), 0) << length;
+        EXPECT_EQ(site.has_line("FAIL the download directory is not on the server: every manifest "
+                                "answers HTTP 404 (in a release, upload its folder before the reply pages)"),
+                  !refused)
+            << length;
     }
 }
 

@@ -136,8 +136,12 @@ TEST(SiteConfig, MistakesAreReportedWithTheirLine)
         {HEAD + reply + "placement inside\n", "site.conf:5: placement 'inside' is neither table nor signature"},
         // News the users' code page cannot hold, or a manifest the program
         // would cut.
-        {HEAD + reply + "news f\xC3\xBCr alle\n",
-         "site.conf:5: news for CHT: '\\xc3\\xbc' (U+00FC) cannot be written in code page 950"},
+        // A common line names every language it cannot be written for, and
+        // every one it feeds, in one message.
+        {HEAD + reply + "news-for JAP \xE6\x97\xA5\nnews f\xC3\xBCr alle\n",
+         "site.conf:6: news for CHT, KOR: '\\xc3\\xbc' (U+00FC) cannot be written in code page 950; "
+         "'\\xc3\\xbc' (U+00FC) cannot be written in code page 949. The line feeds CHT, DEU, ENG, SPA, "
+         "FRE, ITA, KOR, DUT, POR, SWE: give CHT, KOR lines of their own with news-for"},
         {HEAD + reply + "news-for KOR \xE6\x97\xA5\xE6\x9C\xAC \xE0\xB8\x81\n",
          "site.conf:5: news for KOR: '\\xe0\\xb8\\x81' (U+0E01) cannot be written in code page 949"},
         {HEAD + reply + "news-for DEU caf\xE9\n", "site.conf:5: news for DEU: byte '\\xe9' is not UTF-8"},

@@ -18,8 +18,9 @@ const char manifest_usage[] =
     "SPA, FRE, ITA, JAP, KOR, DUT, POR, SWE) the news file is read as UTF-8 and\n"
     "written in that language's Windows code page (1252 for the Western ones,\n"
     "932 JAP, 949 KOR, 950 CHT), as the program shows it; a character that code\n"
-    "page cannot hold is refused with its line, and so is a manifest longer than\n"
-    "the 22000 bytes the program reads. Without it the bytes go unchanged.\n" OUTPUT_FILE_NOTE;
+    "page cannot hold is refused with its line. Without it the bytes go\n"
+    "unchanged. Either way a manifest longer than the 22000 bytes the program\n"
+    "reads is refused (the program would cut the rest).\n" OUTPUT_FILE_NOTE;
 
 int manifest_command(const ParsedArgs& args)
 {
@@ -28,7 +29,9 @@ int manifest_command(const ParsedArgs& args)
     check_installer_size(size, installer);
     std::string news = args.has("--news") ? read_file(args.get("--news")) : std::string();
     if (!args.has("--language")) {
-        write_output(args.get("-o"), make_manifest(size, news));
+        std::string manifest = make_manifest(size, news);
+        check_manifest_length(manifest.size(), "the manifest");
+        write_output(args.get("-o"), manifest);
         return 0;
     }
     // Told the language: the news in its users' code page, read whole.

@@ -21,7 +21,8 @@ const char site_check_usage[] =
     "                          [--connect-timeout S] [--max-time S] [--max-size BYTES]\n"
     "                          [--ca-file FILE]\n"
     "                          [--signer NAME --issuer NAME [--signer-ca-file FILE]]\n"
-    "       dlmtool site check --program PROGRAM.exe [the same options]\n"
+    "       dlmtool site check --program PROGRAM.exe [BOOTSTRAP_URL [SECOND_URL]]\n"
+    "                          [the same options]\n"
     "Follows the chain of replies from each bootstrap URL on its own, as the\n"
     "program follows one, and reports whether it reaches a download\n"
     "directory; then fetches the manifest of every package in each directory\n"
@@ -32,10 +33,13 @@ const char site_check_usage[] =
     "second URL exists for the day the first fails, so it must work too. The\n"
     "last line is the verdict, ok or FAIL, with the chains, packages and\n"
     "copies that are fine. A URL needs its scheme (http:// or https://).\n"
-    "  --program PROGRAM.exe  check the two URLs that build of the program asks\n"
-    "                (read from it) in place of URLs given; a partner copy that\n"
-    "                asks other URLs than those checked fails\n"
-    "  --as-program  resolve as the program does instead: the second URL only\n"
+    "  --program PROGRAM.exe  the build of the program the site serves: without\n"
+    "                URLs, check the two URLs it asks (read from it); with URLs (a\n"
+    "                release not yet switched to, at a page no program asks),\n"
+    "                check those. Either way a partner copy that asks other URLs\n"
+    "                than the build's fails, and a build that pins a signer has\n"
+    "                every installer checked against its signer and issuer, as\n"
+    "                --signer and --issuer would (giving other names is a mistake)\n"    "  --as-program  resolve as the program does instead: the second URL only\n"
     "                when the first chain ends without a directory (one URL\n"
     "                serves for both when SECOND_URL is not given)\n"
     "  --json        one JSON object on standard output in place of the text:\n"
@@ -48,10 +52,13 @@ const char site_check_usage[] =
     "                (at most --max-size bytes), and check it as the program\n"
     "                built with DLM_INSTALLER_SIGNER=NAME does: a valid Authenticode\n"
     "                signature with a matching image digest, a chain to a trusted\n"
-    "                root valid at its timestamp (now, without one), a signer's\n"
-    "                certificate for code signing whose one common name is NAME,\n"
-    "                byte for byte, without a NUL\n"
-    "  --issuer NAME  with --signer: the one common name of the authority that\n"
+    "                root valid now (a timestamp never extends an expired\n"
+    "                certificate), every authority on it allowing code signing,\n"
+    "                a signer's certificate for code signing whose one common name\n"
+    "                is NAME, byte for byte, without a NUL, and every timestamp\n"
+    "                (legacy or RFC 3161) signed by a time-stamping authority\n"
+    "                under the same roots. A certificate that expires within 30\n"
+    "                days is warned about on standard error\n"    "  --issuer NAME  with --signer: the one common name of the authority that\n"
     "                issued the signer's certificate (DLM_INSTALLER_ISSUER)\n"
     "  --signer-ca-file FILE  the roots (PEM) the signer's chain may end at, as\n"
     "                the users' Windows trusts them; without it, this system's\n"
@@ -78,28 +85,77 @@ const char site_check_usage[] =
 
 namespace {
 
-// The URLs to check: those given, or those the program given asks.
-std::vector<std::string> bootstrap_urls(const ParsedArgs& args)
+// The texts a build of the program stores, for --program.
+StoredTexts program_texts(const ParsedArgs& args)
 {
-    if (!args.has("--program")) {
-        if (args.positional.empty())
-            throw UsageError("give one or two bootstrap URLs, or --program PROGRAM.exe");
-        return args.positional;
-    }
-    if (!args.positional.empty())
-        throw UsageError("give bootstrap URLs or --program, not both");
+    if (!args.has("--program"))
+        return StoredTexts();
     StoredTexts texts = find_stored_texts(read_windows_program(args.get("--program")));
     if (!texts.found)
         throw ToolError(args.get("--program") +
                         " holds no stored bootstrap URLs (not a build of the program?)");
+    return texts;
+}
+
+// The URLs to check: those given, or those the program asks.
+std::vector<std::string> bootstrap_urls(const ParsedArgs& args, const StoredTexts& texts)
+{
+    if (!args.positional.empty())
+        return args.positional;
+    if (!texts.found)
+        throw UsageError("give one or two bootstrap URLs, or --program PROGRAM.exe");
     return {texts.bootstrap_1, texts.bootstrap_2};
+}
+
+// A name given beside --program is the build's own or a mistake: the users'
+// copies check the build's.
+void take_pinned(const ParsedArgs& args, const char* option, const std::string& pinned,
+                 std::string* name)
+{
+    if (args.has(option) && args.get(option) != pinned)
+        throw UsageError(std::string(option) + " '" + printable(args.get(option)) + "' differs from '" +
+                         printable(pinned) + "', which " + args.get("--program") +
+                         " pins: leave " + option + " out");
+    *name = pinned;
+}
+
+// The signer's roots, read before the first request, not once for each
+// installer after.
+void read_signer_roots(const ParsedArgs& args)
+{
+    if (!args.has("--signer-ca-file"))
+        return;
+    readable_file_size(args.get("--signer-ca-file"));
+    std::string problem = roots_problem(args.get("--signer-ca-file"));
+    if (!problem.empty())
+        throw ToolError(problem);
+}
+
+// The signer and issuer to hold every installer to: the build's pin, or
+// those given.
+void signer_options(const ParsedArgs& args, const StoredTexts& texts, CheckOptions* options)
+{
+    if (texts.checks_signer) {
+        take_pinned(args, "--signer", texts.signer, &options->signer);
+        take_pinned(args, "--issuer", texts.issuer, &options->issuer);
+        return read_signer_roots(args);
+    }
+    if (args.has("--signer") && options->signer.empty())
+        throw UsageError("--signer needs the signer's common name");
+    if (args.has("--signer") != args.has("--issuer") ||
+        (args.has("--issuer") && options->issuer.empty()))
+        throw UsageError("--signer and --issuer go together, each with a common name");
+    if (args.has("--signer-ca-file") && !args.has("--signer"))
+        throw UsageError("--signer-ca-file goes with --signer, or --program of a build that pins one");
+    read_signer_roots(args);
 }
 
 }  // namespace
 
 int site_check_command(const ParsedArgs& args)
 {
-    std::vector<std::string> urls = bootstrap_urls(args);
+    StoredTexts texts = program_texts(args);
+    std::vector<std::string> urls = bootstrap_urls(args, texts);
     for (const std::string& url : urls) {
         if (url.empty() || url.size() >= URL_BUFFER_SIZE)
             throw UsageError("a bootstrap URL must have 1 to " +
@@ -128,21 +184,10 @@ int site_check_command(const ParsedArgs& args)
     }
     CurlWebClient web(limits);
     CheckOptions options{args.has("--as-program"), args.has("--json"), args.get("--signer"),
-                         args.get("--issuer"), args.get("--signer-ca-file"), &std::cerr};
-    if (args.has("--signer") && options.signer.empty())
-        throw UsageError("--signer needs the signer's common name");
-    if (args.has("--signer") != args.has("--issuer") ||
-        (args.has("--issuer") && options.issuer.empty()))
-        throw UsageError("--signer and --issuer go together, each with a common name");
-    if (args.has("--signer-ca-file") && !args.has("--signer"))
-        throw UsageError("--signer-ca-file goes with --signer");
-    // Read before the first request, not once for each installer after.
-    if (args.has("--signer-ca-file")) {
-        readable_file_size(options.signer_roots);
-        std::string problem = roots_problem(options.signer_roots);
-        if (!problem.empty())
-            throw ToolError(problem);
-    }
+                         args.get("--issuer"), args.get("--signer-ca-file"), &std::cerr, {}};
+    signer_options(args, texts, &options);
+    if (texts.found)
+        options.program_urls = {texts.bootstrap_1, texts.bootstrap_2};
     int result = check_site(first, second, web, std::cout, options);
     std::cout.flush();
     return result;

@@ -131,20 +131,48 @@ const KeywordRule KEYWORD_RULES[] = {
     {"placement", read_placement},
 };
 
+// Why one news line cannot be written for the languages it feeds, naming
+// each of them at once: the vendor then knows which need lines of their own.
+std::string news_line_problem(const std::string& line, const std::vector<std::string>& languages)
+{
+    std::string failed, why;
+    for (const std::string& code : languages) {
+        std::string written;
+        std::string problem = in_code_page(line, code_page_of(code), &written);
+        if (problem.empty())
+            continue;
+        failed += (failed.empty() ? "" : ", ") + code;
+        why += (why.empty() ? "" : "; ") + problem;
+    }
+    if (failed.empty() || languages.size() == 1)
+        return failed.empty() ? std::string() : "news for " + failed + ": " + why;
+    std::string fed;
+    for (const std::string& code : languages)
+        fed += (fed.empty() ? "" : ", ") + code;
+    return "news for " + failed + ": " + why + ". The line feeds " + fed +
+           ": give " + failed + " lines of their own with news-for";
+}
+
 // Each language's news can be written in its users' code page, and each
 // manifest is read whole by the program.
 void check_news(ConfigReader& reader)
 {
     const SiteConfig& config = reader.config;
+    std::vector<std::string> common;
     for (const char* const* code = language_codes; *code; ++code) {
-        int page = code_page_of(*code);
-        const std::vector<std::string>& news = config.news_of(*code);
-        for (size_t i = 0; i < news.size(); ++i) {
-            std::string written;
-            std::string why = in_code_page(news[i], page, &written);
+        if (!config.language_news.count(*code))
+            common.push_back(*code);
+    }
+    for (size_t i = 0; i < config.news.size(); ++i) {
+        std::string why = news_line_problem(config.news[i], common);
+        if (!why.empty())
+            config_error(reader, why, config.news_lines[i]);
+    }
+    for (const auto& own : config.language_news) {
+        for (size_t i = 0; i < own.second.size(); ++i) {
+            std::string why = news_line_problem(own.second[i], {own.first});
             if (!why.empty())
-                config_error(reader, "news for " + std::string(*code) + ": " + why,
-                             config.news_lines_of(*code)[i]);
+                config_error(reader, why, config.language_news_lines.at(own.first)[i]);
         }
     }
     for (const SitePackage& package : all_packages()) {

@@ -1,27 +1,17 @@
 #include "site/signer_check.h"
 
-#include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-
-#include <time.h>
-
-#include <memory>
 
 #include "pe/der.h"
 #include "pe/image_digest.h"
 #include "pe/pe_signature.h"
+#include "site/timestamp_check.h"
+#include "site/x509_chain.h"
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* object) const { Free(object); }
-};
-typedef std::unique_ptr<PKCS7, Freer<PKCS7, PKCS7_free>> Pkcs7;
-typedef std::unique_ptr<X509_STORE, Freer<X509_STORE, X509_STORE_free>> Store;
-typedef std::unique_ptr<BIO, Freer<BIO, BIO_free_all>> Bio;
+// How long before the signing certificate expires the check warns.
+const time_t EXPIRY_WARNING_SECONDS = static_cast<time_t>(30) * 86400;
 
 // The one common name of name in UTF-8, whole; empty when it holds none,
 // several, or one with a NUL, which the program refuses too.
@@ -37,27 +27,6 @@ std::string only_common_name(X509_NAME* name)
     std::string text(reinterpret_cast<char*>(utf8), static_cast<size_t>(length));
     OPENSSL_free(utf8);
     return text.find('\0') == std::string::npos ? text : std::string();
-}
-
-// The time of the signature's timestamp (a countersignature's signing
-// time), 0 when it has none. Windows judges the chain at that time.
-time_t timestamp_time(PKCS7* p7)
-{
-    STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7);
-    ASN1_TYPE* counter = infos && sk_PKCS7_SIGNER_INFO_num(infos) > 0
-                             ? PKCS7_get_attribute(sk_PKCS7_SIGNER_INFO_value(infos, 0),
-                                                   NID_pkcs9_countersignature)
-                             : nullptr;
-    if (!counter || counter->type != V_ASN1_SEQUENCE)
-        return 0;
-    const unsigned char* at = counter->value.sequence->data;
-    std::unique_ptr<PKCS7_SIGNER_INFO, Freer<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>> info(
-        d2i_PKCS7_SIGNER_INFO(nullptr, &at, counter->value.sequence->length));
-    ASN1_TYPE* when = info ? PKCS7_get_signed_attribute(info.get(), NID_pkcs9_signingTime) : nullptr;
-    struct tm parts = {};
-    if (!when || when->type != V_ASN1_UTCTIME || ASN1_TIME_to_tm(when->value.utctime, &parts) != 1)
-        return 0;
-    return timegm(&parts);
 }
 
 // The bytes an Authenticode signature signs: the content of its
@@ -76,11 +45,86 @@ bool signed_content(PKCS7* p7, std::string* content)
     return true;
 }
 
+// The signer's certificate, once its signature over content holds.
+X509* signer_of(PKCS7* p7, const std::string& content)
+{
+    Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    // The chain is followed apart, by the usages Windows reads.
+    if (!data || PKCS7_verify(p7, nullptr, nullptr, data.get(), nullptr,
+                              PKCS7_BINARY | PKCS7_NOVERIFY) != 1)
+        return nullptr;
+    STACK_OF(X509)* signers = PKCS7_get0_signers(p7, nullptr, 0);
+    X509* leaf = signers && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
+    sk_X509_free(signers);
+    return leaf;
+}
+
+// Code signing in the extended key usage: the leaf must list it; an
+// authority may instead have no such limit, or allow any usage.
+bool allows_code_signing(X509* cert, bool leaf)
+{
+    if (!(X509_get_extension_flags(cert) & EXFLAG_XKUSAGE))
+        return !leaf;
+    uint32_t usage = X509_get_extended_key_usage(cert);
+    return (usage & XKU_CODE_SIGN) || (!leaf && (usage & XKU_ANYEKU));
+}
+
+// The certificate of the chain that expires first, when that is within
+// the warning's weeks: the vendor signs anew before the users refuse it.
+std::string expiry_warning(STACK_OF(X509) * chain)
+{
+    X509* first = nullptr;
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        X509* cert = sk_X509_value(chain, i);
+        if (!first || ASN1_TIME_compare(X509_get0_notAfter(cert), X509_get0_notAfter(first)) < 0)
+            first = cert;
+    }
+    time_t soon = time(nullptr) + EXPIRY_WARNING_SECONDS;
+    if (!first || X509_cmp_time(X509_get0_notAfter(first), &soon) > 0)
+        return std::string();
+    return "the certificate of '" + certificate_name(first) + "' expires on " +
+           date_text(X509_get0_notAfter(first)) + ": sign the installers anew before then";
+}
+
+// The chain now, the usages along it, and the warning of its end.
+std::string chain_of_signer(PKCS7* p7, X509* leaf, const SignerPin& pin, std::string* warning)
+{
+    std::string why;
+    Store store = trust_store(pin, &why);
+    if (!store)
+        return why;
+    Chain chain;
+    why = chain_problem(store.get(), leaf, p7->d.sign->cert, 0, pin, &chain);
+    if (!why.empty())
+        return why;
+    if (!allows_code_signing(leaf, true))
+        return "the signer's certificate does not allow code signing";
+    for (int i = 1; i < sk_X509_num(chain.get()); ++i) {
+        X509* authority = sk_X509_value(chain.get(), i);
+        if (!allows_code_signing(authority, false))
+            return "the authority '" + certificate_name(authority) +
+                   "' above the signer's certificate does not allow code signing (its extended key usage)";
+    }
+    *warning = expiry_warning(chain.get());
+    return std::string();
+}
+
+std::string names_problem(X509* leaf, const SignerPin& pin)
+{
+    std::string name = only_common_name(X509_get_subject_name(leaf));
+    if (name != pin.signer)
+        return "signed by '" + name + "', not '" + pin.signer + "' (one common name, no NUL)";
+    std::string authority = only_common_name(X509_get_issuer_name(leaf));
+    if (authority != pin.issuer)
+        return "issued by '" + authority + "', not '" + pin.issuer + "' (one common name, no NUL)";
+    return std::string();
+}
+
 }  // namespace
 
-std::string signer_problem(const std::string& image, const std::string& signer,
-                           const std::string& issuer, const std::string& roots_file)
+std::string signer_problem(const std::string& image, const SignerPin& pin, std::string* warning)
 {
+    warning->clear();
     SignedImage layout = read_signed_image(image);
     if (layout.kind == SignedImage::NOT_PE)
         return "not a Windows program";
@@ -92,38 +136,15 @@ std::string signer_problem(const std::string& image, const std::string& signer,
     std::string content;
     if (!p7 || !PKCS7_type_is_signed(p7.get()) || !signed_content(p7.get(), &content))
         return "its signature cannot be read";
-    Store store(X509_STORE_new());
-    bool roots = store && (roots_file.empty()
-                               ? X509_STORE_set_default_paths(store.get()) == 1
-                               : X509_STORE_load_file(store.get(), roots_file.c_str()) == 1);
-    if (!roots)
-        return "the trusted roots cannot be read" + (roots_file.empty() ? "" : " from " + roots_file);
-    // Code signing has no purpose of its own here: the chain's validity and
-    // its root are what the program asks of it, the usage is checked below.
-    X509_STORE_set_purpose(store.get(), X509_PURPOSE_ANY);
-    // As Windows does: valid when the signature was timestamped, if it was.
-    // (The timestamp's own signature is not checked here.)
-    time_t stamped = timestamp_time(p7.get());
-    if (stamped != 0)
-        X509_VERIFY_PARAM_set_time(X509_STORE_get0_param(store.get()), stamped);
-    Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
-    if (!data || PKCS7_verify(p7.get(), nullptr, store.get(), data.get(), nullptr, PKCS7_BINARY) != 1)
-        return "its signature is not valid or does not chain to a trusted root";
-    STACK_OF(X509)* signers = PKCS7_get0_signers(p7.get(), nullptr, 0);
-    X509* leaf = signers && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
-    sk_X509_free(signers);
+    X509* leaf = signer_of(p7.get(), content);
     if (!leaf)
-        return "its signature names no signer";
-    if (!(X509_get_extension_flags(leaf) & EXFLAG_XKUSAGE) ||
-        !(X509_get_extended_key_usage(leaf) & XKU_CODE_SIGN))
-        return "the signer's certificate does not allow code signing";
-    std::string name = only_common_name(X509_get_subject_name(leaf));
-    if (name != signer)
-        return "signed by '" + name + "', not '" + signer + "' (one common name, no NUL)";
-    std::string authority = only_common_name(X509_get_issuer_name(leaf));
-    if (authority != issuer)
-        return "issued by '" + authority + "', not '" + issuer + "' (one common name, no NUL)";
-    return std::string();
+        return "its signature is not valid";
+    why = chain_of_signer(p7.get(), leaf, pin, warning);
+    if (why.empty())
+        why = names_problem(leaf, pin);
+    if (why.empty())
+        why = timestamps_problem(p7.get(), pin);
+    return why;
 }
 
 std::string roots_problem(const std::string& roots_file)

@@ -1,15 +1,19 @@
 #include "site/site_build.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 
+#include "cli/cli.h"
 #include "cli/printing.h"
 #include "files/files.h"
 #include "files/output.h"
 #include "pe/stamp.h"
 #include "site/package_manifest.h"
 #include "site/package_names.h"
+#include "site/program_info.h"
+#include "site/signer_check.h"
 
 namespace fs = std::filesystem;
 
@@ -62,7 +66,7 @@ void write_partner_copies(const SiteConfig& config, const std::string& outdir,
 {
     if (config.tags.empty())
         return;
-    fs::path dir = fs::path(outdir) / config.directory / PARTNER_FOLDER;
+    fs::path dir = fs::path(outdir) / config.partner_folder();
     make_directories(dir.string());
     std::string index;
     for (const DistributionTag& tag : config.tags) {
@@ -75,11 +79,81 @@ void write_partner_copies(const SiteConfig& config, const std::string& outdir,
     write_output((dir / PARTNER_INDEX).string(), index);
 }
 
+// A file that site build writes in the partners folder.
+bool is_partner_file(const fs::directory_entry& entry)
+{
+    std::string name = entry.path().filename().string();
+    bool copy = name.size() > 10 && name.compare(0, 6, "polvex") == 0 &&
+                name.compare(name.size() - 4, 4, ".exe") == 0;
+    return entry.is_regular_file() && (copy || name == PARTNER_INDEX);
+}
+
+// Nothing of an earlier build is left in a folder the vendor uploads
+// whole: a release folder must be new or empty, and the partners folder,
+// which every release shares, holds no file site build did not write (its
+// own are removed once everything else has been checked).
+void check_folders(const SiteConfig& config, const std::string& outdir)
+{
+    fs::path release = fs::path(outdir) / config.directory;
+    std::error_code error;
+    if (!config.release.empty() && fs::exists(release) && !fs::is_empty(release, error))
+        throw ToolError("the release folder " + release.string() +
+                        " already holds files: build each release into a folder of its own "
+                        "(remove them, or give another --release)");
+    fs::path partners = fs::path(outdir) / config.partner_folder();
+    if (!fs::is_directory(partners))
+        return;
+    for (const fs::directory_entry& entry : fs::directory_iterator(partners)) {
+        if (!is_partner_file(entry))
+            throw ToolError(partners.string() + " holds " + entry.path().filename().string() +
+                            ", which site build does not write there: the partner folder is "
+                            "written whole, so move that elsewhere");
+    }
+}
+
+void empty_partner_folder(const SiteConfig& config, const std::string& outdir)
+{
+    fs::path partners = fs::path(outdir) / config.partner_folder();
+    if (!fs::is_directory(partners))
+        return;
+    for (const fs::directory_entry& entry : fs::directory_iterator(partners))
+        fs::remove(entry.path());
+}
+
+// Every distinct installer against the pin of the program the partner
+// copies hand out: the users' copies would refuse any that fails it.
+void check_installer_signers(const SiteConfig& config, const std::string& roots,
+                             SiteBuildSummary* summary)
+{
+    StoredTexts texts = config.program.empty() ? StoredTexts() : find_stored_texts(read_file(config.program));
+    if (!texts.checks_signer)
+        return;
+    SignerPin pin{texts.signer, texts.issuer, roots, !roots.empty()};
+    std::set<std::string> checked;
+    for (const SitePackage& package : all_packages()) {
+        const InstallerSource& source = config.installer_of(package.name());
+        if (!checked.insert(source.path).second)
+            continue;
+        std::string warning;
+        std::string why = signer_problem(read_file(source.path), pin, &warning);
+        if (!why.empty())
+            throw ToolError("installer " + source.path + " is not signed as " + config.program +
+                            " requires (signer '" + pin.signer + "', issuer '" + pin.issuer + "'): " + why);
+        if (!warning.empty() && std::find(summary->warnings.begin(), summary->warnings.end(),
+                                          warning) == summary->warnings.end())
+            summary->warnings.push_back(warning);
+    }
+}
+
 }  // namespace
 
-SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
+SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir,
+                            const std::string& signer_roots)
 {
     SiteBuildSummary summary;
+    check_installer_signers(config, signer_roots, &summary);
+    check_folders(config, outdir);
+    empty_partner_folder(config, outdir);
     summary.download_dir_url = config.download_dir_url();
     std::set<std::string> package_files = write_packages(config, outdir, &summary);
     for (const ReplyPage& page : config.replies) {
@@ -94,39 +168,70 @@ SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir)
     return summary;
 }
 
+namespace {
+
+// "1 line", "2 lines".
+std::string counted(size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Each language's news lines: the common ones, and those of languages
+// with lines of their own.
+std::string news_counts(const SiteConfig& config)
+{
+    std::string text = counted(config.news.size(), "news line", "news lines");
+    if (config.language_news.empty())
+        return text;
+    text += " (";
+    for (const auto& own : config.language_news)
+        text += (own.first == config.language_news.begin()->first ? "" : ", ") + own.first + " " +
+                counted(own.second.size(), "line", "lines") + " of its own";
+    return text + ")";
+}
+
+// A release's order of upload. What the users see changes only with the
+// last step.
+std::string upload_order(const SiteConfig& config, const SiteBuildSummary& summary)
+{
+    if (config.release.empty())
+        return std::string();
+    std::string text = "upload first: " + config.directory + " (release " + config.release + ")\n";
+    if (!summary.partner_copies.empty())
+        text += "and the partner copies: " + config.partner_folder() +
+                " (whole: delete on the server any copy it no longer holds)\n";
+    text += "then the reply pages:";
+    for (const ReplyPage& page : config.replies)
+        text += " " + page.path;
+    return text + "\n";
+}
+
+}  // namespace
+
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,
                            const std::string& outdir)
 {
     std::string text = "site written to " + outdir + "\n";
     text += "download directory: " + summary.download_dir_url + " (" +
             (fs::path(outdir) / config.directory).string() + ")\n";
-    text += std::to_string(summary.manifests) + " manifests with " +
-            std::to_string(config.news.size()) + " news lines, " +
-            std::to_string(summary.installers) + " installers (" +
+    text += counted(summary.manifests, "manifest", "manifests") + " with " + news_counts(config) + ", " +
+            counted(summary.installers, "installer", "installers") + " (" +
             std::to_string(summary.installer_copies) + " copied, " +
-            std::to_string(summary.hard_links) + " hard links)\n";
+            counted(summary.hard_links, "hard link", "hard links") + ")\n";
     for (const std::string& page : summary.pages)
         text += "page " + page + "\n";
     for (const std::string& path : summary.overridden)
         text += "note: the page " + path + " replaces the package file of that name\n";
     if (!summary.partner_copies.empty()) {
-        text += std::to_string(summary.partner_copies.size()) + " partner copies in " +
-                config.directory + PARTNER_FOLDER + " (" +
+        text += counted(summary.partner_copies.size(), "partner copy", "partner copies") + " in " +
+                config.partner_folder() + " (" +
                 (config.program_signed ? "signed, trailer in the " : "unsigned") +
                 (!config.program_signed ? "" : config.tag_in_signature ? "signature" : "certificate table") +
                 "):\n";
         for (const std::string& copy : summary.partner_copies)
             text += "  " + copy + "\n";
     }
-    if (!config.release.empty()) {
-        // What the users see changes only with the last step.
-        text += "upload first: " + config.directory + " (release " + config.release + ")\n";
-        text += "then the reply pages:";
-        for (const ReplyPage& page : config.replies)
-            text += " " + page.path;
-        text += "\n";
-    }
-    return text;
+    return text + upload_order(config, summary);
 }
 
 namespace {
@@ -153,6 +258,15 @@ std::string json_pairs(const std::vector<std::string>& items, const std::string&
     return text + "]";
 }
 
+// {"JAP": 3, ...}: the languages with news lines of their own.
+std::string language_line_counts(const SiteConfig& config)
+{
+    std::string text;
+    for (const auto& own : config.language_news)
+        text += (text.empty() ? "{" : ", ") + json_string(own.first) + ": " + std::to_string(own.second.size());
+    return text.empty() ? "{}" : text + "}";
+}
+
 }  // namespace
 
 std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary& summary,
@@ -163,6 +277,7 @@ std::string describe_build_json(const SiteConfig& config, const SiteBuildSummary
            ",\n \"folder\": " + json_string((fs::path(outdir) / config.directory).string()) +
            ",\n \"manifests\": " + std::to_string(summary.manifests) +
            ", \"news_lines\": " + std::to_string(config.news.size()) +
+           ", \"language_news_lines\": " + language_line_counts(config) +
            ", \"installers\": " + std::to_string(summary.installers) +
            ", \"copied\": " + std::to_string(summary.installer_copies) +
            ", \"hard_links\": " + std::to_string(summary.hard_links) +

@@ -14,14 +14,22 @@ struct SiteBuildSummary {
     std::vector<std::string> pages;  // "PATH: what it holds"
     std::vector<std::string> overridden;  // package files a reply page replaced
     std::vector<std::string> partner_copies;  // "FILE TAG" of each stamped copy
+    std::vector<std::string> warnings;  // notes that do not stop the build
 };
 
 // Writes the site under outdir: for every package its manifest and its
 // installer in the download directory, then the reply pages, then one
 // stamped copy of the program for each tag with their index in the
-// partners folder of the download directory. Files already
-// there under those names are replaced; other files are left alone.
-SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir);
+// partners folder (beside the release folders, when there is a release).
+// Files already there under the names of the download directory are
+// replaced, other files are left alone; a release folder must be new or
+// empty, and the partners folder is written whole. When the program pins
+// the installers' signer, every installer is checked against that pin
+// first, with the roots in signer_roots (PEM) when given: the chain's root
+// is judged only then. Throws ToolError, having written nothing, when a
+// folder or an installer is refused.
+SiteBuildSummary build_site(const SiteConfig& config, const std::string& outdir,
+                            const std::string& signer_roots = "");
 
 // The summary as printed, one line each.
 std::string describe_build(const SiteConfig& config, const SiteBuildSummary& summary,

@@ -1,10 +1,13 @@
 #include "site/site_check.h"
 
 #include <stdint.h>
+#include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
+#include "cli/printing.h"
 #include "files/descriptor.h"
 #include "files/files.h"
 #include "limits.h"
@@ -28,6 +31,17 @@ std::string status_text(const WebClient& web)
     return "HTTP " + std::to_string(web.last_status());
 }
 
+// A manifest that filled the program's buffer, fetched whole: longer, it
+// is cut by the program. Empty when it is not longer.
+std::string manifest_cut(const std::string& url, const std::string& manifest, WebClient& web)
+{
+    FetchedFile whole = web.fetch_file(url);
+    if (!whole.answered || whole.body.size() <= REPLY_BUFFER_SIZE)
+        return std::string();
+    return manifest + " has " + std::to_string(whole.body.size()) + " bytes; the program reads " +
+           std::to_string(REPLY_BUFFER_SIZE) + " and cuts the rest";
+}
+
 // Fetches and parses a package's manifest as the program does. Returns the
 // empty text when it gives a size, else why not.
 std::string check_manifest(const std::string& directory, const SitePackage& package,
@@ -45,6 +59,10 @@ std::string check_manifest(const std::string& directory, const SitePackage& pack
         std::string why = web.last_status() ? status_text(web) : web.last_error();
         return manifest + " cannot be fetched (" + why + ")";
     }
+    std::string too_long =
+        strlen(reply.data()) == REPLY_BUFFER_SIZE ? manifest_cut(url.data(), manifest, web) : "";
+    if (!too_long.empty())
+        return too_long;
     char* ticker_start = nullptr;
     if (parse_manifest(reply.data(), &ticker_start, size))
         return std::string();
@@ -74,8 +92,10 @@ std::string served_problem(const InstallerProbe& probe, int32_t size)
 }
 
 // Checks one package; returns the empty text when it is fine, else why not.
+// *warning: a note on its signer that does not fail it.
 std::string check_package(const std::string& directory, const SitePackage& package,
-                          WebClient& web, const CheckOptions& options, int32_t* size)
+                          WebClient& web, const CheckOptions& options, int32_t* size,
+                          std::string* warning)
 {
     std::string problem = check_manifest(directory, package, web, size);
     if (!problem.empty())
@@ -92,9 +112,8 @@ std::string check_package(const std::string& directory, const SitePackage& packa
     problem = served_problem(web.fetch_to_file(download_url, copy.fd()), *size);
     if (!problem.empty())
         return problem;
-    std::string problem_of_signer =
-        signer_problem(read_file(copy.path()), options.signer, options.issuer,
-                       options.signer_roots);
+    SignerPin pin{options.signer, options.issuer, options.signer_roots, true};
+    std::string problem_of_signer = signer_problem(read_file(copy.path()), pin, warning);
     if (!problem_of_signer.empty())
         return "installer not signed by '" + options.signer + "': " + problem_of_signer;
     return std::string();
@@ -115,7 +134,7 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     name = line.substr(0, first);
     tag = line.substr(first + 1, second - first - 1);
     state = line.substr(second + 1);
-    *shown = PARTNER_FOLDER + name;
+    *shown = name;
     FetchedFile copy = web.fetch_file(folder + name);
     if (!copy.answered || copy.status != 200)
         return "cannot be fetched (" + (copy.answered ? "HTTP " + std::to_string(copy.status) : copy.error) + ")";
@@ -135,19 +154,38 @@ std::string check_partner_copy(const std::string& folder, const std::string& lin
     return std::string();
 }
 
+// The index of the partners folder: in the download directory, or beside
+// it, in the folder a release folder lies in, which every release shares.
+// *folder: its URL; *shown: its path from the download directory.
+FetchedFile partner_index(const std::string& directory, WebClient& web, std::string* folder,
+                          std::string* shown)
+{
+    *shown = PARTNER_FOLDER;
+    *folder = directory + PARTNER_FOLDER;
+    FetchedFile index = web.fetch_file(*folder + PARTNER_INDEX);
+    size_t scheme = directory.find("://");
+    size_t parent = directory.size() > 1 ? directory.rfind('/', directory.size() - 2) : std::string::npos;
+    if (!index.answered || index.status != 404 || scheme == std::string::npos || parent == std::string::npos ||
+        parent <= scheme + 2)
+        return index;
+    *shown = std::string("../") + PARTNER_FOLDER;
+    *folder = directory.substr(0, parent + 1) + PARTNER_FOLDER;
+    return web.fetch_file(*folder + PARTNER_INDEX);
+}
+
 // The copies that the index of the partners folder lists; a site without
-// the index has none. checked: the bootstrap URLs being checked.
+// the index has none. checked: the bootstrap URLs the copies must ask.
 void check_partner_copies(const std::vector<std::string>& checked, WebClient& web,
                           DirectoryReport* report)
 {
-    std::string folder = report->url + PARTNER_FOLDER;
-    FetchedFile index = web.fetch_file(folder + PARTNER_INDEX);
+    std::string folder, shown;
+    FetchedFile index = partner_index(report->url, web, &folder, &shown);
     if (index.answered && index.status == 404)
         return;
     report->has_partner_index = true;
     if (!index.answered || index.status != 200) {
         report->partner_copies.push_back(
-            {std::string(PARTNER_FOLDER) + PARTNER_INDEX, "",
+            {shown + PARTNER_INDEX, "",
              "cannot be fetched (" +
                  (index.answered ? "HTTP " + std::to_string(index.status) : index.error) + ")",
              -1, ""});
@@ -158,12 +196,46 @@ void check_partner_copies(const std::vector<std::string>& checked, WebClient& we
         ItemReport item;
         item.problem = check_partner_copy(folder, index.body.substr(at, end - at), checked, web, &item.name,
                                           &item.placement);
+        if (!item.name.empty())
+            item.name = shown + item.name;
         size_t space = item.name.find(' ');
         if (space != std::string::npos) {
             item.detail = item.name.substr(space + 1);
             item.name.resize(space);
         }
         report->partner_copies.push_back(item);
+    }
+}
+
+// Every package of a download directory; one problem for the directory
+// when none of its manifests is there.
+void check_packages(const std::string& url, WebClient& web, const CheckOptions& options,
+                    DirectoryReport* report)
+{
+    std::set<std::string> warnings;
+    size_t missing = 0;
+    for (const SitePackage& package : all_packages()) {
+        int32_t size = 0;
+        ItemReport item;
+        item.name = package.installer();
+        std::string warning;
+        item.problem = check_package(url, package, web, options, &size, &warning);
+        if (!warning.empty() && warnings.insert(warning).second && options.warnings)
+            *options.warnings << "warning: " << printable(warning) << "\n";
+        if (item.problem.empty()) {
+            item.size = size;
+            item.detail = std::to_string(size) + " bytes";
+            if (!options.signer.empty())
+                item.detail += ", signed by '" + options.signer + "'";
+        }
+        // Only a manifest's failure leaves that status behind.
+        missing += !item.problem.empty() && web.last_status() == 404;
+        report->packages.push_back(item);
+    }
+    if (missing == report->packages.size()) {
+        report->problem = "the download directory is not on the server: every manifest answers "
+                          "HTTP 404 (in a release, upload its folder before the reply pages)";
+        report->packages.clear();
     }
 }
 
@@ -182,19 +254,7 @@ DirectoryReport check_directory(const std::string& url, const std::vector<std::s
     report.problem = download_dir_problem("sDlurl=" + url);
     if (!report.problem.empty())
         return report;
-    for (const SitePackage& package : all_packages()) {
-        int32_t size = 0;
-        ItemReport item;
-        item.name = package.installer();
-        item.problem = check_package(url, package, web, options, &size);
-        if (item.problem.empty()) {
-            item.size = size;
-            item.detail = std::to_string(size) + " bytes";
-            if (!options.signer.empty())
-                item.detail += ", signed by '" + options.signer + "'";
-        }
-        report.packages.push_back(item);
-    }
+    check_packages(url, web, options, &report);
     check_partner_copies(checked, web, &report);
     return report;
 }
@@ -221,6 +281,8 @@ int check_site(const std::string& bootstrap_1, const std::string& bootstrap_2, W
     std::vector<std::string> checked = {bootstrap_1};
     if (bootstrap_2 != bootstrap_1)
         checked.push_back(bootstrap_2);
+    if (!options.program_urls.empty())
+        checked = options.program_urls;
     for (const std::string& directory : directories)
         report.directories.push_back(check_directory(directory, checked, web, options));
     if (options.warnings)

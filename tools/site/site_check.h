@@ -16,6 +16,9 @@ struct CheckOptions {
     // Where the warnings about plain http links go (standard error for the
     // command); none when null.
     std::ostream* warnings = nullptr;
+    // The URLs the partner copies must ask (those of the build checked
+    // with --program); empty: the bootstrap URLs checked.
+    std::vector<std::string> program_urls;
 };
 
 // Follows the chain from each bootstrap URL on its own (or, as_program,

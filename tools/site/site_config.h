@@ -40,8 +40,8 @@ struct DistributionTag {
     std::string file_name() const { return "polvex" + tag() + ".exe"; }
 };
 
-// The partner copies' folder, below the download directory, and the index
-// of its copies that dlmtool site check reads.
+// The partner copies' folder, below the configured download directory, and
+// the index of its copies that dlmtool site check reads.
 extern const char PARTNER_FOLDER[];  // "partners/"
 extern const char PARTNER_INDEX[];   // "index.txt"
 
@@ -65,6 +65,13 @@ struct SiteConfig {
     std::string release;  // the release's own folder in directory; empty when none
 
     std::string download_dir_url() const { return base + directory; }
+    // The partner copies' folder, below the configured directory and beside
+    // the release folders: its address stays from release to release.
+    std::string partner_folder() const
+    {
+        return directory.substr(0, directory.size() - (release.empty() ? 0 : release.size() + 1)) +
+               PARTNER_FOLDER;
+    }
     // The installer of a package: its own, or the common one.
     const InstallerSource& installer_of(const std::string& package) const;
     // The news lines of a language: its own, else the common ones; and
