@@ -13,7 +13,7 @@ import sys
 import time
 import urllib.parse
 
-from certificates import TestCertificates, TlsServer  # noqa: F401 - h.TlsServer and h.TestCertificates
+from certificates import TestCertificates, TlsServer  # noqa: F401 - offered as h.*
 
 TAG_KEY = "SOFTWARE\\Polvex\\Downloader"
 UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Polvex Nimbra"
