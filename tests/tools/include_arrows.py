@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks the floors of tools/: every include points down
 (dlmtool.cpp, commands/, site/ (its check/ and build/ side by side, then
-config/, then formats/), pe/, files/, cli/, then core's headers by their
-bare names); folders side by side on one floor include neither the other;
+config/, then signer/ and formats/ side by side), pe/, files/, cli/, then
+core's headers by their bare names); folders side by side on one floor include neither the other;
 no headers include each other round in a circle, and each folder's main
 header opens with a line saying what the folder is for.
 Prints each breach and exits 1 when there is one."""
@@ -12,11 +12,12 @@ import re
 import sys
 
 # Lowest first; a tuple is a floor of folders side by side.
-FLOORS = ["cli", "files", "pe", "site/formats", "site/config",
+FLOORS = ["cli", "files", "pe", ("site/formats", "site/signer"), "site/config",
           ("site/build", "site/check"), "commands", ""]
 FOLDERS = [f for floor in FLOORS for f in (floor if isinstance(floor, tuple) else (floor,))]
 MAIN_HEADERS = {"cli": "cli.h", "files": "files.h", "pe": "pe_signature.h",
-                "site/formats": "package_names.h", "site/config": "site_config.h",
+                "site/formats": "package_names.h", "site/signer": "signer_check.h",
+                "site/config": "site_config.h",
                 "site/build": "site_build.h", "site/check": "site_check.h",
                 "commands": "commands.h"}
 

@@ -12,7 +12,7 @@
 #include "pe/program_file.h"
 #include "site/check/curl_web_client.h"
 #include "site/formats/program_info.h"
-#include "site/check/signer_check.h"
+#include "site/signer/signer_check.h"
 #include "site/check/site_check.h"
 #include "site/config/site_urls.h"
 

@@ -16,7 +16,7 @@
 #include "site/formats/package_names.h"
 #include "site/formats/program_info.h"
 #include "site/formats/reply_fields.h"
-#include "site/check/signer_check.h"
+#include "site/signer/signer_check.h"
 #include "site/config/site_config.h"
 #include "text.h"
 #include "transfer.h"

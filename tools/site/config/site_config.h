@@ -3,9 +3,9 @@
 // arguments a line (the format is documented in docs/site-config.md);
 // config_file.h reads it, through the parts that config_reader.h names.
 // The rest of site/: formats/ beneath (what the program and the site agree
-// on); above, build/site_build.h writes the site and check/site_check.h
-// asks a served one, through web_client.h (libcurl behind it in
-// curl_web_client.h), checking installers' signers with signer_check.h.
+// on) and signer/ beside it (an installer's signer); above, build/site_build.h
+// writes the site and check/site_check.h asks a served one, through
+// web_client.h (libcurl behind it in curl_web_client.h).
 #pragma once
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "site/check/signer_check.h"
+#include "site/signer/signer_check.h"
 
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>

@@ -1,4 +1,5 @@
-// Whether an installer is signed by the vendor the program is built to
+// site/signer/: an installer's signer, checked as the program checks it.
+// Here: whether an installer is signed by the vendor the program is built to
 // accept, by the program's rules, with libcrypto. Platform-free.
 #pragma once
 #include <string>
