@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 #include "fuzz_check.h"
 #include "limits.h"
 #include "page_fetcher.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cipher.h"
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 
 TEST(Cipher, TableIsAPermutationOfNonZeroBytes)
 {

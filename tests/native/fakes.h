@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 #include "limits.h"
 #include "package.h"
 #include "page_fetcher.h"

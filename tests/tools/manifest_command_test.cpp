@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "manifest.h"
-#include "site/package_manifest.h"
+#include "site/formats/package_manifest.h"
 #include "cli/cli.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "scratch_dir.h"
-#include "site/site_build.h"
-#include "site/config_file.h"
-#include "site/site_config.h"
+#include "site/build/site_build.h"
+#include "site/config/config_file.h"
+#include "site/config/site_config.h"
 #include "cli/cli.h"
 #include "files/descriptor.h"
 #include "files/output.h"

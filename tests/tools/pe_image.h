@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 
 constexpr size_t PE_AT = 0x40;
 constexpr size_t OPTIONAL_AT = PE_AT + 24;

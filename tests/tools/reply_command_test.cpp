@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "site/encipher.h"
-#include "site/reply_fields.h"
+#include "site/formats/encipher.h"
+#include "site/formats/reply_fields.h"
 #include "reply_record.h"
 #include "cli/cli.h"
 

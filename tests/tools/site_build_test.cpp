@@ -6,12 +6,12 @@
 #include <set>
 #include <string>
 
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 #include "scratch_dir.h"
-#include "site/site_build.h"
+#include "site/build/site_build.h"
 #include "cli/cli.h"
-#include "site/config_file.h"
-#include "site/site_config.h"
+#include "site/config/config_file.h"
+#include "site/config/site_config.h"
 
 namespace {
 

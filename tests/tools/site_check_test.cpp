@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 #include "limits.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "site/site_build.h"
-#include "site/site_check.h"
-#include "site/config_file.h"
-#include "site/site_config.h"
+#include "site/build/site_build.h"
+#include "site/check/site_check.h"
+#include "site/config/config_file.h"
+#include "site/config/site_config.h"
 #include "pe/stamp.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include "pe_image.h"
 #include "scratch_dir.h"
-#include "site/config_file.h"
-#include "site/site_config.h"
+#include "site/config/config_file.h"
+#include "site/config/site_config.h"
 #include "cli/cli.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "site/encipher.h"
-#include "site/program_info.h"
+#include "site/formats/encipher.h"
+#include "site/formats/program_info.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
 #include "pe/stamp.h"

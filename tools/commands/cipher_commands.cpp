@@ -6,7 +6,7 @@
 #include "commands/commands.h"
 #include "files/files.h"
 #include "files/output.h"
-#include "site/encipher.h"
+#include "site/formats/encipher.h"
 
 const char encipher_usage[] =
     "usage: dlmtool encipher [IN] [--output OUT]\n"

@@ -3,7 +3,7 @@
 #include "commands/commands.h"
 #include "files/output.h"
 #include "pe/program_file.h"
-#include "site/program_info.h"
+#include "site/formats/program_info.h"
 
 const char info_usage[] =
     "usage: dlmtool info PROGRAM.exe\n"

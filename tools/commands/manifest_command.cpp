@@ -7,8 +7,8 @@
 #include "commands/commands.h"
 #include "files/files.h"
 #include "files/output.h"
-#include "site/code_pages.h"
-#include "site/package_manifest.h"
+#include "site/config/code_pages.h"
+#include "site/formats/package_manifest.h"
 
 const char manifest_usage[] =
     "usage: dlmtool manifest --installer FILE [--news FILE] [--language CODE]\n"

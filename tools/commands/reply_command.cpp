@@ -2,8 +2,8 @@
 #include "cli/args.h"
 #include "commands/commands.h"
 #include "files/output.h"
-#include "site/encipher.h"
-#include "site/reply_fields.h"
+#include "site/formats/encipher.h"
+#include "site/formats/reply_fields.h"
 
 const char reply_usage[] =
     "usage: dlmtool reply FIELD=VALUE... [--output FILE]\n"

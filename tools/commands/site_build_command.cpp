@@ -7,10 +7,10 @@
 #include "commands/commands.h"
 #include "files/files.h"
 #include "files/output.h"
-#include "site/config_file.h"
-#include "site/site_build.h"
-#include "site/signer_check.h"
-#include "site/site_config.h"
+#include "site/config/config_file.h"
+#include "site/build/site_build.h"
+#include "site/signer/signer_check.h"
+#include "site/config/site_config.h"
 
 const char site_build_usage[] =
     "usage: dlmtool site build CONFIG OUTDIR [--release NAME] [--signer-ca-file FILE] [--json]\n"

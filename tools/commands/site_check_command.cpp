@@ -10,11 +10,11 @@
 #include "files/files.h"
 #include "limits.h"
 #include "pe/program_file.h"
-#include "site/curl_web_client.h"
-#include "site/program_info.h"
-#include "site/signer_check.h"
-#include "site/site_check.h"
-#include "site/site_urls.h"
+#include "site/check/curl_web_client.h"
+#include "site/formats/program_info.h"
+#include "site/signer/signer_check.h"
+#include "site/check/site_check.h"
+#include "site/config/site_urls.h"
 
 const char site_check_usage[] =
     "usage: dlmtool site check BOOTSTRAP_URL [SECOND_URL] [--as-program] [--json]\n"
