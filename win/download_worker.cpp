@@ -107,8 +107,10 @@ bool holds_what_was_written(HANDLE file, HCRYPTPROV provider, HCRYPTHASH written
 
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
 // The writer of a build that checks the signer reads too (the check reads
-// through it) and holds delete access, shared with nobody.
+// through it) and holds delete access, shared with nobody; the bridge that
+// follows it must share deletion while the writer is open.
 const DWORD WRITER_ACCESS = GENERIC_READ | GENERIC_WRITE | DELETE;
+const DWORD BRIDGE_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // While marked, the file is deleted when the last handle to it closes,
 // whoever holds that handle and however the program ends (killed, logged
@@ -136,6 +138,7 @@ bool signed_by_vendor(HANDLE file)
 }
 #else
 const DWORD WRITER_ACCESS = GENERIC_WRITE;
+const DWORD BRIDGE_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE;
 #endif
 
 // Trades the writing handle for one that reads and lets others only read:
@@ -147,7 +150,8 @@ const DWORD WRITER_ACCESS = GENERIC_WRITE;
 // in there makes the held open fail, or, if it was quick, the content
 // differ. Either fails the download, and the file, no longer ours, is
 // deleted. A build that checks the signer checks it first, through the
-// writer.
+// writer; its bridge shares deletion too (the writer deletes), so a rename
+// that slips in makes the held open fail or the content differ as well.
 int hold_installer(KernelHandle& writer, HCRYPTPROV provider, HCRYPTHASH written)
 {
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
@@ -156,10 +160,9 @@ int hold_installer(KernelHandle& writer, HCRYPTPROV provider, HCRYPTHASH written
     if (!mark_for_deletion(writer.get(), FALSE))
         return DOWNLOAD_FAILED;
 #endif
-    KernelHandle bridge(open_installer(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       OPEN_EXISTING));
+    KernelHandle bridge(open_installer(GENERIC_READ, BRIDGE_SHARE, OPEN_EXISTING));
     if (!bridge)
-        return 0;
+        return DOWNLOAD_FAILED;
     writer.reset();
     KernelHandle held(open_installer(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     bridge.reset();
