@@ -21,7 +21,8 @@ def make_signing_keys(work, root, leaves, root_name=None):
     entry that issues it (default the root); ca, True for an authority;
     usage, its extended key usage (default code signing but for an
     authority; None for none); names, its subject's common names (default
-    the one given); crl, the URL of its revocation list."""
+    the one given); crl, the URL of its revocation list, or a list of
+    them (one distribution point each)."""
     made = {}
     for leaf, name, options in [(root, root_name or root, {"ca": True, "issuer": None})] + [
             entry if len(entry) > 2 else entry + ({},) for entry in leaves]:
@@ -39,8 +40,9 @@ def make_signing_keys(work, root, leaves, root_name=None):
         if usage:
             builder = builder.add_extension(x509.ExtendedKeyUsage([usage]), False)
         if "crl" in options:
+            crls = options["crl"] if isinstance(options["crl"], list) else [options["crl"]]
             builder = builder.add_extension(x509.CRLDistributionPoints([x509.DistributionPoint(
-                [x509.UniformResourceIdentifier(options["crl"])], None, None, None)]), False)
+                [x509.UniformResourceIdentifier(url)], None, None, None) for url in crls]), False)
         cert = builder.sign(issuer_key, hashes.SHA256())
         made[leaf] = (subject, key)
         for ext, data in ((".pem", cert.public_bytes(PEM)), (".key", key.private_bytes(

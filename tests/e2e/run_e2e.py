@@ -15,6 +15,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import threading
 import time
 import traceback
 import urllib.parse
@@ -401,6 +402,63 @@ def signed_installer(ctx, leaf, name, carried=None):
     return out
 
 
+def with_bytes_after_signature(signed, out, extra):
+    """signed with extra inside its certificate entry, after the signature
+    (the entry's length and the table's size enlarged): the image digest
+    leaves the table out, so the signature still holds."""
+    with open(signed, "rb") as f:
+        image = bytearray(f.read())
+    optional = int.from_bytes(image[0x3C:0x40], "little") + 24
+    directory = optional + (144 if image[optional + 1] == 2 else 128)  # PE32+, PE32
+    table = int.from_bytes(image[directory:directory + 4], "little")
+    for at in (directory + 4, table):
+        length = int.from_bytes(image[at:at + 4], "little") + len(extra)
+        image[at:at + 4] = length.to_bytes(4, "little")
+    with open(out, "wb") as f:
+        f.write(image + extra)
+    return out
+
+
+def trickle(server):
+    """Answers the first request on server with a list one byte every 2 s;
+    those after it wait in the backlog, unanswered."""
+    try:
+        connection, _ = server.accept()
+        connection.recv(4096)
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n")
+        while True:
+            connection.sendall(b"0")
+            time.sleep(2)
+    except OSError:
+        pass
+
+
+# The bound of the revocation check, and the margin for the rest of the
+# launch (its one-second pause, the installer's start) on a slow machine.
+REVOCATION_BOUND_SECONDS = 15
+LAUNCH_MARGIN_SECONDS = 20
+
+
+def expect_start_within_revocation_bound(ctx, run):
+    """The installer starts within the revocation bound and a margin after
+    it was asked, and the window answers meanwhile."""
+    d = ctx.driver
+    while "/dl/p_Vandel_sys_ENG.exe" not in ctx.asked() and run.running():
+        time.sleep(0.2)
+    asked, answered, hung = time.time(), 0, 0
+    while not os.path.exists(run.file("installer-ran.txt")) and time.time() - asked < 120:
+        if d.answers(h.WINDOW):
+            answered += 1
+        elif d.wait(h.WINDOW, 0):  # no answer, though the window is there
+            hung += 1
+    seconds = time.time() - asked
+    print("started %.1f s after it was asked; the window answered %d probes, %d not"
+          % (seconds, answered, hung))
+    check(seconds <= REVOCATION_BOUND_SECONDS + LAUNCH_MARGIN_SECONDS,
+          "started %.0f s after it was asked" % seconds)
+    check(answered and not hung, "the window did not answer while the installer was checked")
+
+
 def scenario_installer_signer(ctx):
     """The program built with a signer and its issuer to check: an installer
     signed by that name, issued by that issuer under a root trusted in the
@@ -422,6 +480,12 @@ def scenario_installer_signer(ctx):
     silent = socket.socket()
     silent.bind(("127.0.0.1", 0))
     silent.listen(8)
+    # Three silent list servers and a trickling one, for one certificate.
+    stalling = [socket.socket() for _ in range(4)]
+    for server in stalling:
+        server.bind(("127.0.0.1", 0))
+        server.listen(8)
+    threading.Thread(target=trickle, args=(stalling[3],), daemon=True).start()
     by_issuer = {"issuer": "issuer", "crl": crl_url + "issuer.crl"}
     make_signing_keys(ctx.root, "trusted-root", [
         ("issuer", ctx.paths.issuer, {"ca": True, "crl": crl_url + "root.crl"}),
@@ -437,7 +501,9 @@ def scenario_installer_signer(ctx):
         ("under-revoked", signer, {"issuer": "revoked-issuer"}),
         ("server-down", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl" % h.free_port())),
         ("server-silent", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl"
-                                       % silent.getsockname()[1]))],
+                                       % silent.getsockname()[1])),
+        ("servers-stalling", signer, dict(by_issuer, crl=[
+            "http://127.0.0.1:%d/x.crl" % server.getsockname()[1] for server in stalling]))],
         "Polvex Trusted Root %d" % run_id)
     crls = os.path.join(ctx.root, "crl")
     os.makedirs(crls, exist_ok=True)
@@ -464,7 +530,7 @@ def scenario_installer_signer(ctx):
     os.makedirs(old)
     check(d.reg_set(ctx.uninstall_key, "UninstallString",
                     '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
-    refused, starts = False, True
+    refused, starts, starts_within_bound = False, True, "within bound"
     served = []
     cases = [("unsigned", ctx.paths.installer, refused),
              ("signed by another name", signed_installer(ctx, "other", "other-signer", "issuer"),
@@ -488,6 +554,13 @@ def scenario_installer_signer(ctx):
               signed_installer(ctx, "server-down", "server-down", "issuer"), starts),
              ("revocation server silent",
               signed_installer(ctx, "server-silent", "server-silent", "issuer"), starts),
+             ("revocation servers silent, one trickling",
+              signed_installer(ctx, "servers-stalling", "servers-stalling", "issuer"),
+              starts_within_bound),
+             # No signature covers the table: bytes there refuse the file.
+             ("bytes after the signature",
+              with_bytes_after_signature(right, os.path.join(ctx.root, "after.exe"),
+                                         b"X" * 272), refused),
              ("right signer, not revoked", right, starts)]
     for what, installer, outcome in cases:
         serve(installer)
@@ -495,7 +568,9 @@ def scenario_installer_signer(ctx):
         run = ctx.start(exe_path=ctx.paths.signer_polvex)
         ctx.choose()
         try:
-            if outcome is starts:
+            if outcome is starts_within_bound:
+                expect_start_within_revocation_bound(ctx, run)
+            if outcome in (starts, starts_within_bound):
                 ctx.expect_success(run, installer)
                 print("%s: started after %.0f s" % (what, time.time() - started))
                 check(os.path.isdir(old + ".old") and not os.path.exists(old), "not retired")
@@ -515,8 +590,63 @@ def scenario_installer_signer(ctx):
     # that gets as far as the revocation check.
     check(all("/crl/%d/%s.crl" % (run_id, name) in served for name in ("issuer", "root")),
           "the revocation lists were not asked: %r" % served)
-    silent.close()
+    for server in [silent] + stalling:
+        server.close()
     d.reg_delete(ctx.uninstall_key)
+    check_nothing_unchecked_left(ctx)
+
+
+def check_nothing_unchecked_left(ctx):
+    """The signer's build leaves no unchecked file, whoever holds it: a
+    refused installer that a reader holds goes once the reader lets go, and
+    a download killed midway leaves nothing."""
+    scratch, stop = os.path.join(ctx.root, "held"), os.path.join(ctx.root, "stop-holding")
+    os.makedirs(scratch)
+    ctx.serve(ctx.build_site())
+    reader = subprocess.Popen([h.wine_loader(ctx.paths.swapper), ctx.paths.swapper, "hold",
+                               "pinstall.exe", "Z:" + stop.replace("/", "\\")], cwd=scratch,
+                              env=h.wine_env(ctx.paths), stdout=subprocess.PIPE, text=True)
+    try:
+        run = ctx.start(exe_path=ctx.paths.signer_polvex, scratch=scratch)
+        ctx.choose()
+        ctx.expect_error(run, h.TEXT_LAUNCH)
+    finally:
+        open(stop, "w").close()
+        held = reader.communicate(timeout=60)[0]
+        ctx.nginx.stop()
+    print("the reader: %r" % held)
+    check("held" in held, "the reader never got the file")
+    check(gone_within(run.file("pinstall.exe"), 20), "the refused file stayed after its reader")
+    # Killed while the body arrives: the system deletes the file as it
+    # closes the dead program's handle.
+    ctx.serve(ctx.build_site(installer=big_installer(ctx)), rate_limited="50k")
+    run = ctx.start(exe_path=ctx.paths.signer_polvex)
+    ctx.choose()
+    partial = run.file("pinstall.exe")
+    for _ in range(600):
+        if os.path.exists(partial) and os.path.getsize(partial) > 0:
+            break
+        time.sleep(0.1)
+    check(os.path.exists(partial) and os.path.getsize(partial) > 0, "no download began")
+    run.proc.kill()
+    run.proc.wait()
+    ctx.nginx.stop()
+    check(gone_within(partial, 20), "the killed download left pinstall.exe")
+
+
+def gone_within(path, seconds):
+    deadline = time.time() + seconds
+    while os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    return not os.path.exists(path)
+
+
+def big_installer(ctx):
+    """The demo installer padded to 1 MiB."""
+    big = os.path.join(ctx.root, "big-installer.exe")
+    with open(big, "wb") as f:
+        f.write(demo_installer(ctx).ljust(1024 * 1024, b"\0"))
+    return big
 
 
 def scenario_folders_outside_code_page(ctx):
@@ -996,21 +1126,49 @@ def scenario_slow_trickle(ctx):
         check(seconds >= 81, "the body did not trickle (%.0f s)" % seconds)
 
 
+# The whole bound of a page's request.
+REQUEST_BOUND_SECONDS = 60
+
+
 def scenario_hostile_silent_bootstrap(ctx):
-    # The first bootstrap server never answers: the second resolves.
+    # The first bootstrap server fails in one way or another: the second
+    # resolves, the run ends within the first one's bound and a margin.
+    primary = SITE + "dlm/primary.txt"
+    cases = [
+        # what, body, the server's options, the least wait for the first
+        ("never answers", b"", SILENT, RECEIVE_TIMEOUT_SECONDS),
+        ("headers that never end", b"", dict(mode="endless", delay_ms=5000),
+         REQUEST_BOUND_SECONDS),
+        ("redirections each answered after 25 s", b"",
+         dict(mode="late", delay_ms=25000, status=302, location=primary),
+         REQUEST_BOUND_SECONDS),
+        ("a Location of 30000 bytes", b"",
+         dict(status=302, location=SITE + "dlm/" + "a" * (30000 - len(SITE) - 4)), 0),
+        # "iFlag=0" has arrived when the deadline cuts the page: a whole
+        # reply would end the search with no directory.
+        ("cut by the deadline after iFlag=0", enciphered(ctx, ANSWER),
+         dict(mode="slow", chunk=1, delay_ms=9000), REQUEST_BOUND_SECONDS),
+    ]
     program = demo_installer(ctx)
     with hostile_server(ctx, installer=program) as server:
-        server.set("/dlm/primary.txt", b"", **SILENT)
         server.set("/dlm/alt1.txt", enciphered(ctx, ANSWER))
-        started = time.time()
-        run = ctx.start()
-        ctx.choose()
-        ctx.expect_success(run, ctx.paths.installer, seconds=STALL_SECONDS)
-        seconds = time.time() - started
-        check(seconds >= RECEIVE_TIMEOUT_SECONDS, "no wait for the first (%.0f s)" % seconds)
-        asked = served_paths()
-        check(asked[:3] == ["/dlm/primary.txt", "/dlm/alt1.txt", "/dl/p_Vandel_sys_ENG.ENG"],
-              "asked %r" % asked)
+        for what, body, options, at_least in cases:
+            server.set("/dlm/primary.txt", body, **options)
+            started = time.time()
+            run = ctx.start()
+            ctx.choose()
+            try:
+                ctx.expect_success(run, ctx.paths.installer, seconds=STALL_SECONDS)
+            except Failure as e:
+                raise Failure("%s: %s" % (what, e))
+            seconds = time.time() - started
+            print("%s: the run ended after %.0f s" % (what, seconds))
+            check(seconds >= at_least, "%s: no wait for the first (%.0f s)" % (what, seconds))
+            asked = [path for path in served_paths() if not path.startswith("/dlm/primary")]
+            check(asked[-3:] == ["/dlm/alt1.txt", "/dl/p_Vandel_sys_ENG.ENG",
+                                 "/dl/p_Vandel_sys_ENG.exe"], "%s: asked %r" % (what, asked))
+            check(not any(p.startswith("/dlm/a") and p != "/dlm/alt1.txt" for p in asked),
+                  "%s: a cut Location was followed: %r" % (what, asked))
 
 
 def scenario_hostile_silent_manifest(ctx):
@@ -1098,10 +1256,7 @@ def scenario_no_swap(ctx):
     if not ctx.paths.swapper:
         raise Failure("no swapper program given (--swapper)")
     d = ctx.driver
-    big = os.path.join(ctx.root, "big-installer.exe")
-    program = demo_installer(ctx)
-    with open(big, "wb") as f:  # the demo installer, padded to 1 MiB
-        f.write(program + b"\0" * (1024 * 1024 - len(program)))
+    big = big_installer(ctx)
     site = ctx.build_site(installer=big)
     ctx.serve(site, rate_limited="200k")
     scratch = os.path.join(ctx.root, "run")
