@@ -152,6 +152,14 @@ DWORD WINAPI request_thread(void* request)
     return 0;
 }
 
+// A record of its own for each request: the one a thread left waiting at
+// the deadline still works on stays its own.
+BoundedRequest* new_request()
+{
+    void* block = malloc(sizeof(BoundedRequest));
+    return block ? new (block) BoundedRequest() : nullptr;
+}
+
 }  // namespace
 
 void release_request(BoundedRequest* request)
@@ -166,10 +174,9 @@ int run_request(const char* url, bool read_page, RequestRef& request)
 {
     if (!system_library_ready(SYSTEM_WININET))
         return 0;
-    void* block = malloc(sizeof(BoundedRequest));
-    if (!block)
+    request.reset(new_request());
+    if (!request)
         return 0;
-    request.reset(new (block) BoundedRequest());
     BoundedRequest& opened = *request.get();
     opened.references = 2;  // the caller's and the thread's
     opened.read_page = read_page;

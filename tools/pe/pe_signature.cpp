@@ -89,7 +89,8 @@ std::string read_entry(const std::string& image, SignedImage* layout)
                std::to_string(entry - CERTIFICATE_HEADER_SIZE) + " bytes after the header)";
     layout->signature = image.substr(blob_at, blob.end() - blob_at);
     layout->after_signature = image.substr(blob.end(), table_end - blob.end());
-    if (!only_padding_after_signature(layout->after_signature.data(), layout->after_signature.size()))
+    const std::string& after = layout->after_signature;
+    if (!only_padding_after_signature(after.data(), after.size()))
         return "the certificate entry holds bytes after the signature that are neither padding "
                "nor a tag trailer";
     return std::string();
