@@ -35,9 +35,6 @@ const DWORD REQUEST_FLAGS =
 // there: a Location that long may have been cut, and is not followed.
 const DWORD LONGEST_LOCATION = 4096 - sizeof "Location: ";
 
-// The stack of a request's thread: a few small frames.
-const DWORD REQUEST_STACK_SIZE = 65536;
-
 // Sends a GET for url on the session of opened, in a connection and a
 // request of its own; status gets the reply's HTTP status (0 if unknown).
 // Once a request has reached https, a hop to plain http fails it before
@@ -182,8 +179,7 @@ int run_request(const char* url, bool read_page, RequestRef& request)
     opened.read_page = read_page;
     KernelHandle thread;
     if (copy_text(opened.hop_urls[0], URL_BUFFER_SIZE, url))
-        thread.reset(CreateThread(nullptr, REQUEST_STACK_SIZE, request_thread, &opened,
-                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        thread.reset(CreateThread(nullptr, 0, request_thread, &opened, 0, nullptr));
     if (!thread) {
         InterlockedDecrement(&opened.references);  // no thread holds it
         return 0;
