@@ -58,6 +58,7 @@ int send_hop(const char* url, BoundedRequest& opened, bool& secure, DWORD& statu
     } else if (secure || parts.nScheme != INTERNET_SCHEME_HTTP) {
         return 0;
     }
+    // Once its caller has stopped waiting, a request asks no further hop.
     opened.request.reset();
     if (opened.expired)
         return 0;
@@ -67,9 +68,7 @@ int send_hop(const char* url, BoundedRequest& opened, bool& secure, DWORD& statu
         return 0;
     opened.request.reset(HttpOpenRequestA(opened.connection.get(), nullptr, parts.lpszUrlPath,
                                           nullptr, nullptr, nullptr, flags, 0));
-    // A deadline that passed before the handle was in place could not
-    // close it: the hop fails here instead.
-    if (!opened.request.get() || opened.expired)
+    if (!opened.request)
         return 0;
     DWORD timeout = RECEIVE_TIMEOUT_MS;
     InternetSetOptionA(opened.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
@@ -187,7 +186,6 @@ int run_request(const char* url, bool read_page, RequestRef& request)
     if (WaitForSingleObject(thread.get(), REQUEST_DEADLINE_MS) == WAIT_OBJECT_0)
         return opened.ok;
     InterlockedExchange(&opened.expired, 1);
-    opened.request.reset();
     return 0;
 }
 

@@ -10,39 +10,18 @@
 // The name the program gives itself in every request.
 extern const char AGENT_NAME[];
 
-// The request handle of the hop being asked, which the caller closes from
-// its own thread at the deadline: whoever takes it out first closes it,
-// once.
-class SharedRequest {
-public:
-    SharedRequest() : handle_(nullptr) {}
-    ~SharedRequest() { reset(); }
-    SharedRequest(const SharedRequest&) = delete;
-    SharedRequest& operator=(const SharedRequest&) = delete;
-    HINTERNET get() const { return handle_; }
-    void reset(HINTERNET handle = nullptr)
-    {
-        HINTERNET old = InterlockedExchangePointer(&handle_, handle);
-        if (old)
-            InternetCloseHandle(old);
-    }
-
-private:
-    void* volatile handle_;
-};
-
 // How long a request may take in all: connecting, the headers, each
 // redirection hop and, for a page, the body.
 const DWORD REQUEST_DEADLINE_MS = 60000;
 
 // One request, run on a thread of its own so that its caller stops
-// waiting at the deadline whatever the server does: wine's WinInet does
-// not end a call that waits when its handle is closed (Windows' does, and
-// the handle is closed at the deadline too), so a server that sends one
-// header line every few seconds would hold the caller for ever. The
-// caller and the thread share the record; the last to let go of it frees
-// it, so a thread left waiting at the deadline keeps what it uses. The
-// owners close the request first, the session last.
+// waiting at the deadline whatever the server does. Closing the handle
+// would not do: wine's WinInet does not end a call that waits on a handle
+// when it is closed, and Windows' documentation allows the close only
+// while no call uses the handle. The caller and the thread share the
+// record; the last to let go of it frees it, so a thread left waiting at
+// the deadline keeps what it uses (and asks no further hop). The owners
+// close the request first, the session last.
 struct BoundedRequest {
     volatile LONG references;
     volatile LONG expired;  // the caller stopped waiting: no further hop
@@ -50,7 +29,7 @@ struct BoundedRequest {
     bool read_page;
     InternetHandle session;
     InternetHandle connection;
-    SharedRequest request;
+    InternetHandle request;
     // The URL of each hop, the first the one asked, and the Location that
     // leads to the next.
     char hop_urls[2][URL_BUFFER_SIZE];
