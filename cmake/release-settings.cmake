@@ -54,15 +54,22 @@ function(polvex_check_signer_name name)
   if(length GREATER 255)
     message(FATAL_ERROR "${name} has ${length} bytes; the program compares at most 255")
   endif()
-  # UTF-8 by hand: the count of continuation bytes each lead byte promises.
+  # UTF-8 by hand: the count of continuation bytes each lead byte promises,
+  # and the range of the first of them, which keeps out overlong forms
+  # (E0 80..9F, F0 80..8F), surrogates (ED A0..BF) and code points above
+  # U+10FFFF (F4 90..BF); no certificate's name decodes to those.
   set(expect 0)
+  set(low 128)
+  set(high 191)
   foreach(byte IN LISTS bytes)
     math(EXPR value "0x${byte}")
     if(expect GREATER 0)
-      if(value LESS 128 OR value GREATER 191)
+      if(value LESS low OR value GREATER high)
         break()
       endif()
       math(EXPR expect "${expect} - 1")
+      set(low 128)
+      set(high 191)
     elseif(value LESS 32 OR value EQUAL 127)
       message(FATAL_ERROR "${name} holds a control character (0x${byte}); "
               "no certificate's common name can match it")
@@ -70,16 +77,27 @@ function(polvex_check_signer_name name)
       set(expect 1)
     elseif(value GREATER_EQUAL 224 AND value LESS_EQUAL 239)
       set(expect 2)
+      if(value EQUAL 224)
+        set(low 160)
+      elseif(value EQUAL 237)
+        set(high 159)
+      endif()
     elseif(value GREATER_EQUAL 240 AND value LESS_EQUAL 244)
       set(expect 3)
+      if(value EQUAL 240)
+        set(low 144)
+      elseif(value EQUAL 244)
+        set(high 143)
+      endif()
     elseif(value GREATER 127)
       set(expect -1)
       break()
     endif()
   endforeach()
   if(NOT expect EQUAL 0)
-    message(FATAL_ERROR "${name} is not UTF-8; the program compares the signer's "
-            "common name as UTF-8, byte for byte")
+    message(FATAL_ERROR "${name} is not UTF-8 (an overlong form, a surrogate, a code point "
+            "above U+10FFFF or a cut sequence); the program compares the signer's common name "
+            "as UTF-8, byte for byte")
   endif()
 endfunction()
 
@@ -94,9 +112,21 @@ function(polvex_check_release_settings)
     message(FATAL_ERROR "DLM_TAG_KEY has ${length} bytes; the program's buffer holds 259")
   endif()
   polvex_check_signer_name(DLM_INSTALLER_SIGNER)
-  # A later setting of the same kind is checked with the same rules.
-  if(DEFINED DLM_INSTALLER_ISSUER)
-    polvex_check_signer_name(DLM_INSTALLER_ISSUER)
+  polvex_check_signer_name(DLM_INSTALLER_ISSUER)
+  # The two go together: a signer alone cannot be checked against its
+  # issuer, and an issuer alone would quietly build the unchecked program.
+  # Quoted: a setting not given at all is empty too.
+  if(NOT "${DLM_INSTALLER_SIGNER}" STREQUAL "" AND "${DLM_INSTALLER_ISSUER}" STREQUAL "")
+    message(FATAL_ERROR "DLM_INSTALLER_SIGNER is set but DLM_INSTALLER_ISSUER is not. Set it "
+      "to the common name of the certificate authority that issued the signer's certificate, "
+      "for example '-DDLM_INSTALLER_ISSUER=Vendor Code Signing CA'. For an installer signed "
+      "with that certificate, `osslsigncode verify -in pinstall.exe` prints it under "
+      "\"Signer #0:\" on the line \"Issuer : /CN=NAME\" (NAME is the value to put here).")
+  endif()
+  if("${DLM_INSTALLER_SIGNER}" STREQUAL "" AND NOT "${DLM_INSTALLER_ISSUER}" STREQUAL "")
+    message(FATAL_ERROR "DLM_INSTALLER_ISSUER is set but DLM_INSTALLER_SIGNER is not: "
+      "without a signer the program starts the installer unchecked. Set "
+      "DLM_INSTALLER_SIGNER to the common name of the signing certificate, or leave both empty.")
   endif()
 endfunction()
 

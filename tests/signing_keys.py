@@ -22,10 +22,10 @@ def make_signing_keys(work, root, leaves, root_name=None):
     entry that issues it (default the root); ca, True for an authority;
     usage, its extended key usage (default code signing but for an
     authority; None for none); names, its subject's common names (default
-    the one given); crl, the URL of its revocation list; days, how long it
-    stays valid from now (default 90; negative: it has expired). A
-    time-stamping usage is marked critical, as time-stamping authorities
-    mark it."""
+    the one given); crl, the URL of its revocation list, or a list of them
+    (one distribution point each); days, how long it stays valid from now
+    (default 90; negative: it has expired). A time-stamping usage is marked
+    critical, as time-stamping authorities mark it."""
     made = {}
     for leaf, name, options in [(root, root_name or root, {"ca": True, "issuer": None})] + [
             entry if len(entry) > 2 else entry + ({},) for entry in leaves]:
@@ -45,8 +45,9 @@ def make_signing_keys(work, root, leaves, root_name=None):
             builder = builder.add_extension(x509.ExtendedKeyUsage([usage]),
                                             usage == ExtendedKeyUsageOID.TIME_STAMPING)
         if "crl" in options:
+            crls = options["crl"] if isinstance(options["crl"], list) else [options["crl"]]
             builder = builder.add_extension(x509.CRLDistributionPoints([x509.DistributionPoint(
-                [x509.UniformResourceIdentifier(options["crl"])], None, None, None)]), False)
+                [x509.UniformResourceIdentifier(url)], None, None, None) for url in crls]), False)
         cert = builder.sign(issuer_key, hashes.SHA256())
         made[leaf] = (subject, key)
         for ext, data in ((".pem", cert.public_bytes(PEM)), (".key", key.private_bytes(

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "distribution_tag.h"
+#include "download_worker.h"
 #include "ids.h"
 #include "launch.h"
 #include "limits.h"
@@ -41,9 +42,9 @@ INT_PTR on_done(HWND dialog, WPARAM wparam)
 {
     if (run_state.ticker_timer != -1)
         KillTimer(dialog, static_cast<UINT_PTR>(run_state.ticker_timer));
-    if (LOWORD(wparam) == 1)
+    if (LOWORD(wparam) == DOWNLOAD_DONE)
         return launch_installer(dialog) ? 0 : 1;
-    show_error(dialog, IDS_ERR_NETWORK);
+    show_error(dialog, LOWORD(wparam) == DOWNLOAD_REFUSED ? IDS_ERR_LAUNCH : IDS_ERR_NETWORK);
     return 1;
 }
 

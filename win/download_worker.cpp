@@ -5,11 +5,17 @@
 #include <string.h>
 
 #include "internet_session.h"
+#include "launch.h"
 #include "owners.h"
 #include "program_constants.h"
 #include "run_state.h"
 #include "system_libraries.h"
 #include "transfer.h"
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+#include "cipher.h"
+#include "installer_signer.h"
+#include "stored_texts.h"
+#endif
 
 namespace {
 
@@ -51,16 +57,6 @@ void pause_after_read(void*)
 void post_progress(void* context, int ok)
 {
     PostMessageA(static_cast<WorkerContext*>(context)->window, UM_PROGRESS, ok, 0);
-}
-
-int64_t announced_length(HINTERNET request)
-{
-    DWORD length = 0;
-    DWORD size = sizeof length;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
-                        &size, nullptr))
-        return LENGTH_UNKNOWN;
-    return length;
 }
 
 char chunk[CHUNK_SIZE];
@@ -109,6 +105,42 @@ bool holds_what_was_written(HANDLE file, HCRYPTPROV provider, HCRYPTHASH written
            memcmp(expected, found, SHA256_SIZE) == 0;
 }
 
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+// The writer of a build that checks the signer reads too (the check reads
+// through it) and holds delete access, shared with nobody; the bridge that
+// follows it must share deletion while the writer is open.
+const DWORD WRITER_ACCESS = GENERIC_READ | GENERIC_WRITE | DELETE;
+const DWORD BRIDGE_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// While marked, the file is deleted when the last handle to it closes,
+// whoever holds that handle and however the program ends (killed, logged
+// off): from its creation until its check passed. Windows refuses every
+// other open of a marked file, so the mark is cleared before the writer is
+// traded for the held handle.
+bool mark_for_deletion(HANDLE file, BOOLEAN marked)
+{
+    FILE_DISPOSITION_INFO disposition = {marked};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
+// The check of the installer's signer, through the writer: nobody else
+// can have written the file since its creation.
+bool signed_by_vendor(HANDLE file)
+{
+    char signer[SIGNER_NAME_SIZE];
+    char issuer[SIGNER_NAME_SIZE];
+    wchar_t path[MAX_PATH];
+    return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+           decipher_into(stored_installer_signer, signer, sizeof signer) &&
+           decipher_into(stored_installer_issuer, issuer, sizeof issuer) &&
+           installer_path(path) && installer_signed_by(file, path, signer, issuer);
+}
+#else
+const DWORD WRITER_ACCESS = GENERIC_WRITE;
+const DWORD BRIDGE_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE;
+#endif
+
 // Trades the writing handle for one that reads and lets others only read:
 // nobody can write, rename or delete the file from its creation until the
 // launch closes that handle. A handle that denies writing cannot be opened
@@ -117,29 +149,37 @@ bool holds_what_was_written(HANDLE file, HCRYPTPROV provider, HCRYPTHASH written
 // not deletion, holds the file while the writer closes: a writer that slips
 // in there makes the held open fail, or, if it was quick, the content
 // differ. Either fails the download, and the file, no longer ours, is
-// deleted.
+// deleted. A build that checks the signer checks it first, through the
+// writer; its bridge shares deletion too (the writer deletes), so a rename
+// that slips in makes the held open fail or the content differ as well.
 int hold_installer(KernelHandle& writer, HCRYPTPROV provider, HCRYPTHASH written)
 {
-    KernelHandle bridge(open_installer(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       OPEN_EXISTING));
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+    if (!signed_by_vendor(writer.get()))
+        return DOWNLOAD_REFUSED;
+    if (!mark_for_deletion(writer.get(), FALSE))
+        return DOWNLOAD_FAILED;
+#endif
+    KernelHandle bridge(open_installer(GENERIC_READ, BRIDGE_SHARE, OPEN_EXISTING));
     if (!bridge)
-        return 0;
+        return DOWNLOAD_FAILED;
     writer.reset();
     KernelHandle held(open_installer(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     bridge.reset();
     if (!held || !holds_what_was_written(held.get(), provider, written)) {
         held.reset();
         DeleteFileW(INSTALLER_FILE_NAME_W);
-        return 0;
+        return DOWNLOAD_FAILED;
     }
     run_state.installer_file = held.release();
-    return 1;
+    return DOWNLOAD_DONE;
 }
 
 // The download itself: the installer file, then the request, then the
-// transfer, then the hold on the file. Returns 1 when the whole body was
-// written and is held in run_state.installer_file; everything else is
-// closed by then.
+// transfer, then the hold on the file. Returns DOWNLOAD_DONE when the
+// whole body was written (and its signer checked, in a build that checks
+// it) and is held in run_state.installer_file; everything else is closed
+// by then.
 int download_installer(WorkerContext& context)
 {
     if (!join_installer_url(run_state.download_url, sizeof run_state.download_url,
@@ -149,7 +189,7 @@ int download_installer(WorkerContext& context)
     // permissions of a file someone else left; a file of that name that
     // cannot be deleted makes the creation fail. Only reading is shared.
     DeleteFileW(INSTALLER_FILE_NAME_W);
-    KernelHandle file(open_installer(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW));
+    KernelHandle file(open_installer(WRITER_ACCESS, FILE_SHARE_READ, CREATE_NEW));
     CryptProvider provider;
     HCRYPTPROV acquired = 0;
     bool digest_ready = CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES,
@@ -159,12 +199,19 @@ int download_installer(WorkerContext& context)
     if (!file)
         return 0;
     context.file = file.get();  // from here on the file exists
+#ifdef POLVEX_CHECK_INSTALLER_SIGNER
+    if (!mark_for_deletion(file.get(), TRUE))
+        return 0;
+#endif
     if (!digest_ready || !start_digest(provider.get(), written))
         return 0;
-    UrlRequest opened;
-    if (!open_url(run_state.download_url, opened))
+    // The request is bounded until its headers; the body keeps its own
+    // rule: it fails after the receive timeout without a byte, however long
+    // it takes in all.
+    RequestRef opened;
+    if (!run_request(run_state.download_url, false, opened))
         return 0;
-    context.request = opened.request.get();
+    context.request = opened.get()->request.get();
     context.written = written.get();
     // A one-millisecond pause lasts a whole scheduler tick (about 15 ms)
     // unless the timer resolution is raised for the transfer.
@@ -176,7 +223,7 @@ int download_installer(WorkerContext& context)
                           run_state.total_bytes);
     if (fine_timer)
         timeEndPeriod(1);
-    return ok && hold_installer(file, provider.get(), written.get());
+    return ok ? hold_installer(file, provider.get(), written.get()) : DOWNLOAD_FAILED;
 }
 
 }  // namespace
@@ -189,8 +236,9 @@ void __cdecl download_worker(void* window)
     int ok = download_installer(context);
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
     // A build that checks the signer leaves no file behind that it has not
-    // checked: whatever failed, the file (closed by now) goes.
-    if (!ok && context.file)
+    // checked: whatever failed, the file (closed by now) goes, by its mark
+    // and, should that have been cleared, by its name.
+    if (ok != DOWNLOAD_DONE && context.file)
         DeleteFileW(INSTALLER_FILE_NAME_W);
 #endif
     post_done(context.window, ok);

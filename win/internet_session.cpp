@@ -1,7 +1,13 @@
 #include "internet_session.h"
 
+#include <stdlib.h>
+
+#include <new>
+
 #include "limits.h"
 #include "system_libraries.h"
+#include "text.h"
+#include "transfer.h"
 
 const char AGENT_NAME[] = "Polvex Download Manager";
 
@@ -25,17 +31,15 @@ const DWORD RECEIVE_TIMEOUT_MS = 30000;
 const DWORD REQUEST_FLAGS =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
-// The URLs of a request's hops and the Location that leads to the next:
-// static, since requests run one at a time and stack buffers this large
-// would need stack probes.
-char hop_urls[2][URL_BUFFER_SIZE];
-char location[URL_BUFFER_SIZE];
+// Wine 8.0 reads a header line into 4096 bytes and cuts a longer one
+// there: a Location that long may have been cut, and is not followed.
+const DWORD LONGEST_LOCATION = 4096 - sizeof "Location: ";
 
 // Sends a GET for url on the session of opened, in a connection and a
 // request of its own; status gets the reply's HTTP status (0 if unknown).
 // Once a request has reached https, a hop to plain http fails it before
 // that hop is asked. Returns 1 when the reply's headers arrived.
-int send_hop(const char* url, UrlRequest& opened, bool& secure, DWORD& status)
+int send_hop(const char* url, BoundedRequest& opened, bool& secure, DWORD& status)
 {
     // The host is copied out to end it; the path is the rest of the URL,
     // its query included.
@@ -54,7 +58,10 @@ int send_hop(const char* url, UrlRequest& opened, bool& secure, DWORD& status)
     } else if (secure || parts.nScheme != INTERNET_SCHEME_HTTP) {
         return 0;
     }
+    // Once its caller has stopped waiting, a request asks no further hop.
     opened.request.reset();
+    if (opened.expired)
+        return 0;
     opened.connection.reset(InternetConnectA(opened.session.get(), host, parts.nPort, nullptr,
                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!opened.connection)
@@ -75,12 +82,14 @@ int send_hop(const char* url, UrlRequest& opened, bool& secure, DWORD& status)
     return 1;
 }
 
-}  // namespace
-
-int open_url(const char* url, UrlRequest& opened)
+bool is_redirection(DWORD status)
 {
-    if (!system_library_ready(SYSTEM_WININET))
-        return 0;
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Opens the URL of the first hop and follows the redirections.
+int open_url(BoundedRequest& opened)
+{
     opened.session.reset(
         InternetOpenA(AGENT_NAME, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!opened.session)
@@ -89,21 +98,105 @@ int open_url(const char* url, UrlRequest& opened)
     // the plain server (Windows' refuses it): each hop is checked here,
     // before it is asked.
     bool secure = false;
-    for (int hop = 0;; ++hop) {
+    const char* url = opened.hop_urls[0];
+    for (int hop = 1;; ++hop) {
         DWORD status;
         if (!send_hop(url, opened, secure, status))
             return 0;
-        DWORD size = sizeof location;
-        // A redirection without a Location is a reply as any other.
-        if ((status != 301 && status != 302 && status != 303 && status != 307 && status != 308) ||
-            !HttpQueryInfoA(opened.request.get(), HTTP_QUERY_LOCATION, location, &size, nullptr))
+        if (!is_redirection(status))
             return 1;
-        char* next = hop_urls[hop & 1];
+        // A redirection without a Location is a reply as any other; one
+        // whose Location does not fit fails, never followed cut.
+        DWORD size = sizeof opened.location;
+        if (!HttpQueryInfoA(opened.request.get(), HTTP_QUERY_LOCATION, opened.location, &size,
+                            nullptr))
+            return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;
+        char* next = opened.hop_urls[hop & 1];
         DWORD next_size = URL_BUFFER_SIZE;
-        if (hop == MAX_HTTP_REDIRECTIONS || !InternetCombineUrlA(url, location, next, &next_size, 0))
+        if (hop > MAX_HTTP_REDIRECTIONS || size >= LONGEST_LOCATION ||
+            !InternetCombineUrlA(url, opened.location, next, &next_size, 0))
             return 0;
         url = next;
     }
+}
+
+// The body's first REPLY_BUFFER_SIZE bytes, read as they arrive. A body
+// that fails or ends before its announced length is no reply.
+int read_page(BoundedRequest& opened)
+{
+    uint32_t total = 0;
+    uint32_t count = 0;
+    int ok = 1;
+    do {
+        count = 0;
+        ok = read_arrived(opened.request.get(), opened.reply + total, REPLY_BUFFER_SIZE - total,
+                          &count);
+        if (count > REPLY_BUFFER_SIZE - total)
+            count = 0;
+        total += count;
+    } while (ok && count != 0 && total < REPLY_BUFFER_SIZE);
+    opened.reply[total] = '\0';
+    int64_t announced = announced_length(opened.request.get());
+    return ok && (total == REPLY_BUFFER_SIZE || announced == LENGTH_UNKNOWN || announced == total);
+}
+
+DWORD WINAPI request_thread(void* request)
+{
+    BoundedRequest* opened = static_cast<BoundedRequest*>(request);
+    opened->ok = open_url(*opened) && (!opened->read_page || read_page(*opened));
+    release_request(opened);
+    return 0;
+}
+
+// A record of its own for each request: the one a thread left waiting at
+// the deadline still works on stays its own.
+BoundedRequest* new_request()
+{
+    void* block = malloc(sizeof(BoundedRequest));
+    return block ? new (block) BoundedRequest() : nullptr;
+}
+
+}  // namespace
+
+void release_request(BoundedRequest* request)
+{
+    if (InterlockedDecrement(&request->references) == 0) {
+        request->~BoundedRequest();
+        free(request);
+    }
+}
+
+int run_request(const char* url, bool read_page, RequestRef& request)
+{
+    if (!system_library_ready(SYSTEM_WININET))
+        return 0;
+    request.reset(new_request());
+    if (!request)
+        return 0;
+    BoundedRequest& opened = *request.get();
+    opened.references = 2;  // the caller's and the thread's
+    opened.read_page = read_page;
+    KernelHandle thread;
+    if (copy_text(opened.hop_urls[0], URL_BUFFER_SIZE, url))
+        thread.reset(CreateThread(nullptr, 0, request_thread, &opened, 0, nullptr));
+    if (!thread) {
+        InterlockedDecrement(&opened.references);  // no thread holds it
+        return 0;
+    }
+    if (WaitForSingleObject(thread.get(), REQUEST_DEADLINE_MS) == WAIT_OBJECT_0)
+        return opened.ok;
+    InterlockedExchange(&opened.expired, 1);
+    return 0;
+}
+
+int64_t announced_length(HINTERNET request)
+{
+    DWORD length = 0;
+    DWORD size = sizeof length;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                        &size, nullptr))
+        return LENGTH_UNKNOWN;
+    return length;
 }
 
 // A read of a fixed size would wait for all of it, and a link slower than

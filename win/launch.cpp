@@ -12,24 +12,8 @@
 #include "status_box.h"
 #include "text.h"
 #include "uninstall.h"
-#ifdef POLVEX_CHECK_INSTALLER_SIGNER
-#include "cipher.h"
-#include "installer_signer.h"
-#include "stored_texts.h"
-#endif
 
 namespace {
-
-// The installer's full path in the current folder: a bare name would be
-// looked for beside this executable first. The wide calls spell the folder
-// whatever its name; the ANSI ones give question marks for characters
-// outside the code page.
-bool installer_path(wchar_t (&path)[MAX_PATH])
-{
-    // A relative name is resolved against the current folder only.
-    DWORD len = GetFullPathNameW(INSTALLER_FILE_NAME_W, MAX_PATH, path, nullptr);
-    return len != 0 && len < MAX_PATH;
-}
 
 // The shell asks for elevation when the installer needs it.
 bool start_installer(const wchar_t* path)
@@ -42,27 +26,6 @@ bool start_installer(const wchar_t* path)
     info.lpFile = path;
     info.nShow = SW_SHOW;
     return ShellExecuteExW(&info) != FALSE;
-}
-
-// Starts the installer. A build that names a signer starts it only when it
-// is signed by that signer. The check reads the file through the download worker's
-// handle, which lets no one write or delete it until the installer has
-// started: the file checked is the file started.
-bool start_checked_installer(KernelHandle& installer, const wchar_t* path)
-{
-#ifdef POLVEX_CHECK_INSTALLER_SIGNER
-    char signer[SIGNER_NAME_SIZE];
-    char issuer[SIGNER_NAME_SIZE];
-    // The worker's last read left the handle at the file's end.
-    if (SetFilePointer(installer.get(), 0, nullptr, FILE_BEGIN) != 0 ||
-        !decipher_into(stored_installer_signer, signer, sizeof signer) ||
-        !decipher_into(stored_installer_issuer, issuer, sizeof issuer) ||
-        !installer_signed_by(installer.get(), path, signer, issuer))
-        return false;
-#else
-    (void)installer;
-#endif
-    return start_installer(path);
 }
 
 // The stored command is read as UTF-8, so that a folder outside the code
@@ -83,10 +46,23 @@ int rename_folder(void*, const char* from, const char* to)
 
 }  // namespace
 
+// The installer's full path in the current folder: a bare name would be
+// looked for beside this executable first. The wide calls spell the folder
+// whatever its name; the ANSI ones give question marks for characters
+// outside the code page.
+bool installer_path(wchar_t (&path)[MAX_PATH])
+{
+    // A relative name is resolved against the current folder only.
+    DWORD len = GetFullPathNameW(INSTALLER_FILE_NAME_W, MAX_PATH, path, nullptr);
+    return len != 0 && len < MAX_PATH;
+}
+
 int launch_installer(HWND dialog)
 {
     // The download worker's handle, which lets nobody else write, rename or
-    // delete the installer: held through the start, closed on every way out.
+    // delete the installer (checked, in a build that names a signer, by the
+    // worker through the handle it had before): held through the start,
+    // closed on every way out.
     // Without it the file is not known to be what was downloaded. Windows
     // and wine both start a file held open for reading only.
     KernelHandle installer(static_cast<HANDLE>(run_state.installer_file));
@@ -95,10 +71,10 @@ int launch_installer(HWND dialog)
     UpdateWindow(static_cast<HWND>(run_state.status_box));
     Sleep(1000);
     wchar_t path[MAX_PATH];
-    if (!installer || !installer_path(path) || !start_checked_installer(installer, path)) {
+    if (!installer || !installer_path(path) || !start_installer(path)) {
 #ifdef POLVEX_CHECK_INSTALLER_SIGNER
-        // Whatever failed, the file goes, so that no one starts by hand a
-        // file that failed its check or was never checked.
+        // Whatever failed, the file goes (the download worker has checked
+        // it), as every failure after its creation takes it away.
         installer.reset();
         DeleteFileW(INSTALLER_FILE_NAME_W);
 #endif

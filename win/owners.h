@@ -131,6 +131,17 @@ struct CryptHashTraits {
     }
 };
 
+// A reference to a certificate (CertDuplicateCertificateContext).
+struct CertContextTraits {
+    typedef PCCERT_CONTEXT Handle;
+    static Handle empty() { return nullptr; }
+    static void close(Handle cert)
+    {
+        if (cert)
+            CertFreeCertificateContext(cert);
+    }
+};
+
 typedef Owner<InternetHandleTraits> InternetHandle;
 typedef Owner<KernelHandleTraits> KernelHandle;
 typedef Owner<CrtFileTraits> CrtFile;
@@ -139,6 +150,7 @@ typedef Owner<MemoryDcTraits> MemoryDc;
 typedef Owner<HeapBlockTraits> HeapBlock;
 typedef Owner<CryptProviderTraits> CryptProvider;
 typedef Owner<CryptHashTraits> CryptHash;
+typedef Owner<CertContextTraits> CertContext;
 
 // A window's device context (GetDC), given back to its window.
 class WindowDc {

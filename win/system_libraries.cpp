@@ -31,8 +31,11 @@
     X(SYSTEM_WINTRUST, WinVerifyTrust, 12)            \
     X(SYSTEM_WINTRUST, WTHelperProvDataFromStateData, 4) \
     X(SYSTEM_WINTRUST, WTHelperGetProvSignerFromChain, 16) \
+    X(SYSTEM_CRYPT32, CertDuplicateCertificateContext, 4) \
+    X(SYSTEM_CRYPT32, CertFreeCertificateContext, 4) \
     X(SYSTEM_CRYPT32, CertGetEnhancedKeyUsage, 16)   \
     X(SYSTEM_CRYPT32, CertVerifyRevocation, 28)      \
+    X(SYSTEM_CRYPT32, CertVerifyTimeValidity, 8)     \
     X(SYSTEM_CRYPT32, CryptDecodeObject, 28)         \
     POLVEX_HELD_CRYPTNET(X)
 // Crypt32 loads the revocation checker, cryptnet, for each check and frees

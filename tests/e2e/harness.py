@@ -152,6 +152,9 @@ class Driver:
     def gone(self, title, seconds=30):
         return self.run("gone", title, seconds, timeout=seconds + 30)[0] == 0
 
+    def answers(self, title, ms=2000):
+        return self.run("answers", title, ms)[0] == 0
+
     def text(self, title, control):
         code, out = self.run("text", title, control)
         return out if code == 0 else None

@@ -9,6 +9,8 @@
 //   wdrive click TITLE ID                press a button (BM_CLICK)
 //   wdrive command TITLE ID              post WM_COMMAND with ID (2: escape)
 //   wdrive syscommand TITLE close|maximize|minimize|restore
+//   wdrive answers TITLE [MS]            whether the window's thread answers a
+//                                        message within MS (default 2000)
 //   wdrive wait-text TITLE ID TEXT [SECONDS]  wait until the text equals TEXT
 //                                        (C escapes \r \n understood)
 //   wdrive reg-get SUBKEY NAME           print a string value under HKLM ("" is
@@ -127,6 +129,13 @@ int main(int argc, char** argv)
     }
     if (verb == "wait" || verb == "gone")
         return wait_for(verb == "wait", title, argc > 3 ? atof(argv[3]) : 30);
+    if (verb == "answers") {
+        HWND window = find_window(title);
+        DWORD_PTR result = 0;
+        UINT ms = argc > 3 ? static_cast<UINT>(atoi(argv[3])) : 2000;
+        return window && SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, ms,
+                                             &result) ? 0 : NO;
+    }
     if (verb == "syscommand" && argc > 3) {
         HWND window = find_window(title);
         if (!window)

@@ -10,6 +10,11 @@
 //       "MS write|rename|delete ok|refused ERROR SIZE STARTED", SIZE being
 //       TARGET's size just before the attempt (-1: no such file), STARTED 1
 //       when such a process ran just after it.
+//   wswap hold TARGET STOPFILE
+//       As an indexer or a virus scanner: opens TARGET for reading as soon
+//       as it can, sharing reading and writing and, only when nothing else
+//       opens it, deletion; keeps it open until STOPFILE exists. Prints
+//       "MS held SHARE" when it got it.
 //   wswap
 //       As the swapped-in program: writes "intruder-ran.txt" into the
 //       current folder and ends.
@@ -128,6 +133,29 @@ int attack(const char* target, const char* stop_file, DWORD interval_ms)
     return 0;
 }
 
+int hold(const char* target, const char* stop_file)
+{
+    const DWORD shares[] = {FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE};
+    DWORD start = GetTickCount();
+    HANDLE file = INVALID_HANDLE_VALUE;
+    while (GetFileAttributesA(stop_file) == INVALID_FILE_ATTRIBUTES) {
+        for (DWORD share : shares) {
+            if (file != INVALID_HANDLE_VALUE)
+                break;
+            file = CreateFileA(target, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                printf("%lu held %lu\n", GetTickCount() - start, share);
+                fflush(stdout);
+            }
+        }
+        Sleep(5);
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -138,6 +166,8 @@ int main(int argc, char** argv)
             fclose(marker);
         return 0;
     }
+    if (argc == 4 && strcmp(argv[1], "hold") == 0)
+        return hold(argv[2], argv[3]);
     if (argc != 4)
         return 2;
     return attack(argv[1], argv[2], static_cast<DWORD>(atoi(argv[3])));

@@ -18,6 +18,11 @@ port, so that a Windows program can do it with WinInet or plain sockets:
                          rest at once
        mode=silent       reads the request and answers nothing for delay_ms,
                          the connection open, then closes it
+       mode=endless      sends the status line, then one header line every
+                         delay_ms, never ending the headers (until the
+                         client goes)
+       mode=late         waits delay_ms, then answers as mode=full (with
+                         status=302 and location=URL: a slow redirection)
        type=T            Content-Type (default application/octet-stream)
        location=URL      a Location header (with status=302: a redirection)
        head_status=N     HEAD answers status N, empty (default: as GET)
@@ -58,7 +63,7 @@ import urllib.parse
 
 CONTROL = "/_control/"
 PING_TEXT = b"polvex-test-server"
-MODES = ("full", "short", "nolength", "slow", "silent")
+MODES = ("full", "short", "nolength", "slow", "silent", "endless", "late")
 
 
 class Page:
@@ -237,6 +242,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # A server that took the connection and never answers.
             time.sleep(page.delay_ms / 1000.0)
             return
+        if page.mode == "endless":
+            self.send_endless_headers(page)
+            return
+        if page.mode == "late":
+            time.sleep(page.delay_ms / 1000.0)
         if head_only and page.head_status is not None:
             self.reply(page.head_status, b"", "text/plain")
             return
@@ -260,6 +270,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         # "short" then simply closes: the client sees fewer bytes than
         # announced. The connection closes after every response anyway.
+
+    def send_endless_headers(self, page):
+        self.wfile.write(b"HTTP/1.1 %d OK\r\n" % page.status)
+        line = 0
+        try:
+            while True:
+                self.wfile.write(b"X-Endless-%d: more to come\r\n" % line)
+                self.wfile.flush()
+                self.server.state.touch()
+                line += 1
+                time.sleep(page.delay_ms / 1000.0)
+        except OSError:
+            pass  # the client gave up
 
     def send_slowly(self, page):
         slow = page.body[:page.slow_bytes]

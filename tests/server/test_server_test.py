@@ -128,6 +128,22 @@ class Served(unittest.TestCase):
             self.assertEqual(s.recv(1), b"")  # closed after delay_ms, with nothing sent
         self.assertIn(b"GET\t/q/a\t", self.control("GET", "log", prefix="/q/")[1])
 
+    def test_endless_headers_and_a_late_redirection(self):
+        self.control("POST", "set", b"", path="/e/a", mode="endless", delay_ms=200)
+        self.control("POST", "set", b"", path="/e/b", mode="late", delay_ms=500, status=302,
+                     location="http://127.0.0.1/next")
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+            s.sendall(b"GET /e/a HTTP/1.1\r\nHost: x\r\n\r\n")
+            start, data = time.monotonic(), b""
+            while data.count(b"\r\n") < 4:
+                data += s.recv(4096)
+        self.assertGreaterEqual(time.monotonic() - start, 0.35)
+        self.assertTrue(data.startswith(b"HTTP/1.1 200 OK\r\nX-Endless-0: "))
+        start = time.monotonic()
+        status, headers, _ = split_response(raw_get(self.port, "/e/b")[0])
+        self.assertGreaterEqual(time.monotonic() - start, 0.45)
+        self.assertEqual((status, headers["Location"]), (302, "http://127.0.0.1/next"))
+
     def test_log_and_reset_keep_to_their_prefix(self):
         self.control("POST", "set", b"1", path="/one/a")
         raw_get(self.port, "/one/a")

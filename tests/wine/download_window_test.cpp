@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "download_window.h"
+#include "download_worker.h"
 #include "ids.h"
 #include "program_constants.h"
 #include "progress.h"
@@ -196,8 +197,8 @@ TEST_F(DownloadWindow, CancelCloseAndEscapeAreIgnored)
 
 TEST_F(DownloadWindow, FailedDownloadShowsTheNetworkErrorAndOk)
 {
-    // Only the low word 1 means success.
-    const WPARAM failures[] = {0, 2, 0x10000, 0xFFFF0000};
+    // Only the low word 1 means success, and 2 a refused installer.
+    const WPARAM failures[] = {0, 3, 0x10000, 0xFFFF0000};
     for (WPARAM wparam : failures) {
         SCOPED_TRACE(testing::Message() << "wParam " << std::hex << wparam);
         SetWindowTextA(status, TEXT_INITIALIZING);
@@ -207,6 +208,16 @@ TEST_F(DownloadWindow, FailedDownloadShowsTheNetworkErrorAndOk)
         EXPECT_TRUE(IsWindowVisible(ok_button));
         EXPECT_TRUE(IsWindowVisible(dialog));
     }
+}
+
+TEST_F(DownloadWindow, RefusedInstallerShowsTheLaunchErrorAndOk)
+{
+    // The worker checked the installer's signer and refused it.
+    SetWindowTextA(status, TEXT_INITIALIZING);
+    ShowWindow(ok_button, SW_HIDE);
+    EXPECT_EQ(download_window_proc(dialog, UM_DONE, DOWNLOAD_REFUSED, 0), 1);
+    EXPECT_EQ(window_text(status), TEXT_LAUNCH);
+    EXPECT_TRUE(IsWindowVisible(ok_button));
 }
 
 TEST_F(DownloadWindow, DoneStopsTheTickerTimer)

@@ -2,6 +2,8 @@
 // into pinstall.exe in a scratch current folder, reporting to a window of
 // the test's own.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 #include <process.h>
 #include <string.h>
 
@@ -331,6 +333,22 @@ TEST_F(TimeoutDownloadWorker, StalledBodyFailsAfterTheReceiveTimeoutWithDoneLast
     EXPECT_EQ(receiver.last_of(UM_PROGRESS), 0u);
     EXPECT_EQ(run_state.received_bytes.load(), 5000);
     EXPECT_TRUE(installer_file() == body.substr(0, 5000)) << "what arrived is written";
+}
+
+TEST_F(TimeoutDownloadWorker, HeadersThatNeverEndFailWithinTheRequestBound)
+{
+    // One header line every 5 s: never 30 s without a byte, but the
+    // request's 60 s bound (with a margin) ends it, and nothing is written.
+    serve("never sent", 200, "endless", "&delay_ms=5000");
+    DWORD start = GetTickCount();
+    ASSERT_NE(_beginthread(download_worker, 0, receiver.window()), static_cast<uintptr_t>(-1));
+    ASSERT_TRUE(receiver.wait_for_done(120000)) << "no UM_DONE within two minutes";
+    DWORD waited = GetTickCount() - start;
+    std::printf("the endless headers failed the download after %lu ms\n", waited);
+    EXPECT_GE(waited, 59000u);
+    EXPECT_LE(waited, 66000u);
+    EXPECT_EQ(receiver.done_flag(), 0);
+    EXPECT_EQ(installer_file(), "");
 }
 
 TEST_F(DownloadWorker, ErrorPageIsStoredAsTheInstaller)

@@ -1,5 +1,6 @@
 #include "pe/pe_signature.h"
 
+#include "certificate_entry.h"
 #include "cli/cli.h"
 #include "pe/der.h"
 #include "tag.h"
@@ -58,17 +59,6 @@ bool read_headers(const std::string& image, size_t* checksum_at, size_t* directo
     return true;
 }
 
-// What may follow the signature inside its entry: zero padding, perhaps
-// ending with a trailer.
-bool is_padding_or_trailer(const std::string& after)
-{
-    size_t padding = after.size();
-    if (padding >= static_cast<size_t>(TRAILER_SIZE) &&
-        after.compare(padding - 4, 4, TRAILER_MARKER) == 0)
-        padding -= TRAILER_SIZE;
-    return after.find_first_not_of('\0') >= padding;
-}
-
 std::string range_text(size_t at, size_t size)
 {
     return "at byte " + std::to_string(at) + ", " + std::to_string(size) + " bytes";
@@ -99,7 +89,8 @@ std::string read_entry(const std::string& image, SignedImage* layout)
                std::to_string(entry - CERTIFICATE_HEADER_SIZE) + " bytes after the header)";
     layout->signature = image.substr(blob_at, blob.end() - blob_at);
     layout->after_signature = image.substr(blob.end(), table_end - blob.end());
-    if (!is_padding_or_trailer(layout->after_signature))
+    const std::string& after = layout->after_signature;
+    if (!only_padding_after_signature(after.data(), after.size()))
         return "the certificate entry holds bytes after the signature that are neither padding "
                "nor a tag trailer";
     return std::string();

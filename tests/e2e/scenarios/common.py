@@ -154,6 +154,14 @@ def stamp(ctx, identifier, suffix):
     return stamped
 
 
+def big_installer(ctx):
+    """The demo installer padded to 1 MiB."""
+    big = os.path.join(ctx.root, "big-installer.exe")
+    with open(big, "wb") as f:
+        f.write(demo_installer(ctx).ljust(1024 * 1024, b"\0"))
+    return big
+
+
 SITE = "http://127.0.0.1:%d/" % h.SITE_PORT
 DIRECTORY = SITE + "dl/"
 

@@ -8,7 +8,7 @@ import subprocess
 import time
 
 import harness as h
-from scenarios.common import (check, check_wrote_at_most_installer, demo_installer, Failure,
+from scenarios.common import (big_installer, check, check_wrote_at_most_installer, Failure,
                               installer_path, run_to_error, stamp)
 
 
@@ -150,10 +150,7 @@ def scenario_no_swap(ctx):
     if not ctx.paths.swapper:
         raise Failure("no swapper program given (--swapper)")
     d = ctx.driver
-    big = os.path.join(ctx.root, "big-installer.exe")
-    program = demo_installer(ctx)
-    with open(big, "wb") as f:  # the demo installer, padded to 1 MiB
-        f.write(program + b"\0" * (1024 * 1024 - len(program)))
+    big = big_installer(ctx)
     site = ctx.build_site(installer=big)
     ctx.serve(site, rate_limited="200k")
     scratch = os.path.join(ctx.root, "run")

@@ -6,7 +6,8 @@ import time
 
 import harness as h
 from scenarios.common import (ANSWER, check, check_wrote_at_most_installer, demo_installer,
-                              enciphered, hostile_server, run_to_error, served_paths)
+                              enciphered, Failure, hostile_server, run_to_error, served_paths,
+                              SITE)
 
 
 # How long a download that stalls may take to end with the network error:
@@ -49,21 +50,49 @@ def scenario_slow_trickle(ctx):
         check(seconds >= 81, "the body did not trickle (%.0f s)" % seconds)
 
 
+# The whole bound of a page's request.
+REQUEST_BOUND_SECONDS = 60
+
+
 def scenario_hostile_silent_bootstrap(ctx):
-    # The first bootstrap server never answers: the second resolves.
+    # The first bootstrap server fails in one way or another: the second
+    # resolves, the run ends within the first one's bound and a margin.
+    primary = SITE + "dlm/primary.txt"
+    cases = [
+        # what, body, the server's options, the least wait for the first
+        ("never answers", b"", SILENT, RECEIVE_TIMEOUT_SECONDS),
+        ("headers that never end", b"", dict(mode="endless", delay_ms=5000),
+         REQUEST_BOUND_SECONDS),
+        ("redirections each answered after 25 s", b"",
+         dict(mode="late", delay_ms=25000, status=302, location=primary),
+         REQUEST_BOUND_SECONDS),
+        ("a Location of 30000 bytes", b"",
+         dict(status=302, location=SITE + "dlm/" + "a" * (30000 - len(SITE) - 4)), 0),
+        # "iFlag=0" has arrived when the deadline cuts the page: a whole
+        # reply would end the search with no directory.
+        ("cut by the deadline after iFlag=0", enciphered(ctx, ANSWER),
+         dict(mode="slow", chunk=1, delay_ms=9000), REQUEST_BOUND_SECONDS),
+    ]
     program = demo_installer(ctx)
     with hostile_server(ctx, installer=program) as server:
-        server.set("/dlm/primary.txt", b"", **SILENT)
         server.set("/dlm/alt1.txt", enciphered(ctx, ANSWER))
-        started = time.time()
-        run = ctx.start()
-        ctx.choose()
-        ctx.expect_success(run, ctx.paths.installer, seconds=STALL_SECONDS)
-        seconds = time.time() - started
-        check(seconds >= RECEIVE_TIMEOUT_SECONDS, "no wait for the first (%.0f s)" % seconds)
-        asked = served_paths()
-        check(asked[:3] == ["/dlm/primary.txt", "/dlm/alt1.txt", "/dl/p_Vandel_sys_ENG.ENG"],
-              "asked %r" % asked)
+        for what, body, options, at_least in cases:
+            server.set("/dlm/primary.txt", body, **options)
+            started = time.time()
+            run = ctx.start()
+            ctx.choose()
+            try:
+                ctx.expect_success(run, ctx.paths.installer, seconds=STALL_SECONDS)
+            except Failure as e:
+                raise Failure("%s: %s" % (what, e))
+            seconds = time.time() - started
+            print("%s: the run ended after %.0f s" % (what, seconds))
+            check(seconds >= at_least, "%s: no wait for the first (%.0f s)" % (what, seconds))
+            asked = [path for path in served_paths() if not path.startswith("/dlm/primary")]
+            check(asked[-3:] == ["/dlm/alt1.txt", "/dl/p_Vandel_sys_ENG.ENG",
+                                 "/dl/p_Vandel_sys_ENG.exe"], "%s: asked %r" % (what, asked))
+            check(not any(p.startswith("/dlm/a") and p != "/dlm/alt1.txt" for p in asked),
+                  "%s: a cut Location was followed: %r" % (what, asked))
 
 
 def scenario_hostile_silent_manifest(ctx):

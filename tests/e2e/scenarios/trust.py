@@ -4,11 +4,12 @@ import os
 import shutil
 import socket
 import subprocess
+import threading
 import time
 
 import harness as h
 from signing_keys import SERVER_AUTH, make_crl, make_signing_keys
-from scenarios.common import check, Failure, installer_path
+from scenarios.common import big_installer, check, Failure, installer_path
 
 
 def signed_installer(ctx, leaf, name, carried=None):
@@ -28,6 +29,63 @@ def signed_installer(ctx, leaf, name, carried=None):
                           cwd=ctx.root, capture_output=True, text=True)
     check(proc.returncode == 0, "osslsigncode: " + proc.stdout + proc.stderr)
     return out
+
+
+def with_bytes_after_signature(signed, out, extra):
+    """signed with extra inside its certificate entry, after the signature
+    (the entry's length and the table's size enlarged): the image digest
+    leaves the table out, so the signature still holds."""
+    with open(signed, "rb") as f:
+        image = bytearray(f.read())
+    optional = int.from_bytes(image[0x3C:0x40], "little") + 24
+    directory = optional + (144 if image[optional + 1] == 2 else 128)  # PE32+, PE32
+    table = int.from_bytes(image[directory:directory + 4], "little")
+    for at in (directory + 4, table):
+        length = int.from_bytes(image[at:at + 4], "little") + len(extra)
+        image[at:at + 4] = length.to_bytes(4, "little")
+    with open(out, "wb") as f:
+        f.write(image + extra)
+    return out
+
+
+def trickle(server):
+    """Answers the first request on server with a list one byte every 2 s;
+    those after it wait in the backlog, unanswered."""
+    try:
+        connection, _ = server.accept()
+        connection.recv(4096)
+        connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n")
+        while True:
+            connection.sendall(b"0")
+            time.sleep(2)
+    except OSError:
+        pass
+
+
+# The bound of the revocation check, and the margin for the rest of the
+# launch (its one-second pause, the installer's start) on a slow machine.
+REVOCATION_BOUND_SECONDS = 15
+LAUNCH_MARGIN_SECONDS = 20
+
+
+def expect_start_within_revocation_bound(ctx, run):
+    """The installer starts within the revocation bound and a margin after
+    it was asked, and the window answers meanwhile."""
+    d = ctx.driver
+    while "/dl/p_Vandel_sys_ENG.exe" not in ctx.asked() and run.running():
+        time.sleep(0.2)
+    asked, answered, hung = time.time(), 0, 0
+    while not os.path.exists(run.file("installer-ran.txt")) and time.time() - asked < 120:
+        if d.answers(h.WINDOW):
+            answered += 1
+        elif d.wait(h.WINDOW, 0):  # no answer, though the window is there
+            hung += 1
+    seconds = time.time() - asked
+    print("started %.1f s after it was asked; the window answered %d probes, %d not"
+          % (seconds, answered, hung))
+    check(seconds <= REVOCATION_BOUND_SECONDS + LAUNCH_MARGIN_SECONDS,
+          "started %.0f s after it was asked" % seconds)
+    check(answered and not hung, "the window did not answer while the installer was checked")
 
 
 def scenario_installer_signer(ctx):
@@ -51,6 +109,12 @@ def scenario_installer_signer(ctx):
     silent = socket.socket()
     silent.bind(("127.0.0.1", 0))
     silent.listen(8)
+    # Three silent list servers and a trickling one, for one certificate.
+    stalling = [socket.socket() for _ in range(4)]
+    for server in stalling:
+        server.bind(("127.0.0.1", 0))
+        server.listen(8)
+    threading.Thread(target=trickle, args=(stalling[3],), daemon=True).start()
     by_issuer = {"issuer": "issuer", "crl": crl_url + "issuer.crl"}
     make_signing_keys(ctx.root, "trusted-root", [
         ("issuer", ctx.paths.issuer, {"ca": True, "crl": crl_url + "root.crl"}),
@@ -66,7 +130,9 @@ def scenario_installer_signer(ctx):
         ("under-revoked", signer, {"issuer": "revoked-issuer"}),
         ("server-down", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl" % h.free_port())),
         ("server-silent", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl"
-                                       % silent.getsockname()[1]))],
+                                       % silent.getsockname()[1])),
+        ("servers-stalling", signer, dict(by_issuer, crl=[
+            "http://127.0.0.1:%d/x.crl" % server.getsockname()[1] for server in stalling]))],
         "Polvex Trusted Root %d" % run_id)
     crls = os.path.join(ctx.root, "crl")
     os.makedirs(crls, exist_ok=True)
@@ -93,7 +159,7 @@ def scenario_installer_signer(ctx):
     os.makedirs(old)
     check(d.reg_set(ctx.uninstall_key, "UninstallString",
                     '"Z:%s\\uninst.exe" /S' % old.replace("/", "\\")), "registry not writable")
-    refused, starts = False, True
+    refused, starts, starts_within_bound = False, True, "within bound"
     served = []
     cases = [("unsigned", ctx.paths.installer, refused),
              ("signed by another name", signed_installer(ctx, "other", "other-signer", "issuer"),
@@ -117,6 +183,13 @@ def scenario_installer_signer(ctx):
               signed_installer(ctx, "server-down", "server-down", "issuer"), starts),
              ("revocation server silent",
               signed_installer(ctx, "server-silent", "server-silent", "issuer"), starts),
+             ("revocation servers silent, one trickling",
+              signed_installer(ctx, "servers-stalling", "servers-stalling", "issuer"),
+              starts_within_bound),
+             # No signature covers the table: bytes there refuse the file.
+             ("bytes after the signature",
+              with_bytes_after_signature(right, os.path.join(ctx.root, "after.exe"),
+                                         b"X" * 272), refused),
              ("right signer, not revoked", right, starts)]
     for what, installer, outcome in cases:
         serve(installer)
@@ -124,7 +197,9 @@ def scenario_installer_signer(ctx):
         run = ctx.start(exe_path=ctx.paths.signer_polvex)
         ctx.choose()
         try:
-            if outcome is starts:
+            if outcome is starts_within_bound:
+                expect_start_within_revocation_bound(ctx, run)
+            if outcome in (starts, starts_within_bound):
                 ctx.expect_success(run, installer)
                 print("%s: started after %.0f s" % (what, time.time() - started))
                 check(os.path.isdir(old + ".old") and not os.path.exists(old), "not retired")
@@ -144,8 +219,55 @@ def scenario_installer_signer(ctx):
     # that gets as far as the revocation check.
     check(all("/crl/%d/%s.crl" % (run_id, name) in served for name in ("issuer", "root")),
           "the revocation lists were not asked: %r" % served)
-    silent.close()
+    for server in [silent] + stalling:
+        server.close()
     d.reg_delete(ctx.uninstall_key)
+    check_nothing_unchecked_left(ctx)
+
+
+def check_nothing_unchecked_left(ctx):
+    """The signer's build leaves no unchecked file, whoever holds it: a
+    refused installer that a reader holds goes once the reader lets go, and
+    a download killed midway leaves nothing."""
+    scratch, stop = os.path.join(ctx.root, "held"), os.path.join(ctx.root, "stop-holding")
+    os.makedirs(scratch)
+    ctx.serve(ctx.build_site())
+    reader = subprocess.Popen([h.wine_loader(ctx.paths.swapper), ctx.paths.swapper, "hold",
+                               "pinstall.exe", "Z:" + stop.replace("/", "\\")], cwd=scratch,
+                              env=h.wine_env(ctx.paths), stdout=subprocess.PIPE, text=True)
+    try:
+        run = ctx.start(exe_path=ctx.paths.signer_polvex, scratch=scratch)
+        ctx.choose()
+        ctx.expect_error(run, h.TEXT_LAUNCH)
+    finally:
+        open(stop, "w").close()
+        held = reader.communicate(timeout=60)[0]
+        ctx.nginx.stop()
+    print("the reader: %r" % held)
+    check("held" in held, "the reader never got the file")
+    check(gone_within(run.file("pinstall.exe"), 20), "the refused file stayed after its reader")
+    # Killed while the body arrives: the system deletes the file as it
+    # closes the dead program's handle.
+    ctx.serve(ctx.build_site(installer=big_installer(ctx)), rate_limited="50k")
+    run = ctx.start(exe_path=ctx.paths.signer_polvex)
+    ctx.choose()
+    partial = run.file("pinstall.exe")
+    for _ in range(600):
+        if os.path.exists(partial) and os.path.getsize(partial) > 0:
+            break
+        time.sleep(0.1)
+    check(os.path.exists(partial) and os.path.getsize(partial) > 0, "no download began")
+    run.proc.kill()
+    run.proc.wait()
+    ctx.nginx.stop()
+    check(gone_within(partial, 20), "the killed download left pinstall.exe")
+
+
+def gone_within(path, seconds):
+    deadline = time.time() + seconds
+    while os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    return not os.path.exists(path)
 
 
 def scenario_https(ctx):
