@@ -3,9 +3,9 @@
 # by the top CMakeLists.txt; also runs on its own for the tests:
 #   cmake -DDLM_BOOTSTRAP_URL_1=... -P cmake/release-settings.cmake
 
-set(POLVEX_LIMITS_HEADER "${CMAKE_CURRENT_LIST_DIR}/../core/limits.h")
+set(POLVEX_LIMITS_HEADER "${CMAKE_CURRENT_LIST_DIR}/../core/buffer_sizes.h")
 
-# The program's URL buffer, from core/limits.h, so the two never differ.
+# The program's URL buffer, from core/buffer_sizes.h, so the two never differ.
 function(polvex_url_buffer_size out_var)
   file(STRINGS "${POLVEX_LIMITS_HEADER}" line
        REGEX "^const size_t URL_BUFFER_SIZE = [0-9]+;")

@@ -2,7 +2,7 @@
 
 #include <stdint.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 
 const unsigned char decipher_table[256] = {
 #include "decipher_table.inc"

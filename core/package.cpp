@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "text.h"
 
 const char PREFIX_REGULAR[] = "p_Vandel_reg_";

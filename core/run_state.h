@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 
 // Window, bitmap and module handles are kept as plain pointers so that the
 // platform-free code needs no platform headers.

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "cipher.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "reply_record.h"
 
 namespace {

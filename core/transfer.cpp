@@ -1,6 +1,6 @@
 #include "transfer.h"
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "run_state.h"
 #include "text.h"
 

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "cipher.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "owners.h"
 #include "registry_key.h"
 #include "stored_texts.h"

@@ -6,7 +6,7 @@
 #include "download_worker.h"
 #include "ids.h"
 #include "launch.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "owners.h"
 #include "prepare_download.h"
 #include "program_constants.h"

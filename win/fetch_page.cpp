@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "internet_session.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 
 // Fetches one URL into reply (REPLY_BLOCK_SIZE bytes) with a fresh session
 // and no cache: the body's first REPLY_BUFFER_SIZE bytes, the whole request

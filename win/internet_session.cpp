@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "system_libraries.h"
 #include "text.h"
 #include "transfer.h"

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "owners.h"
 
 // The name the program gives itself in every request.

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "ids.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "owners.h"
 #include "program_constants.h"
 #include "registry_key.h"

@@ -4,7 +4,7 @@
 
 #include "download_worker.h"
 #include "ids.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "prepare.h"
 #include "program_constants.h"
 #include "run_state.h"

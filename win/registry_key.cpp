@@ -1,6 +1,6 @@
 #include "registry_key.h"
 
-#include "limits.h"
+#include "buffer_sizes.h"
 
 int RegistryKey::create(HKEY root, const char* path, REGSAM access)
 {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 
 // The functions taken from each library, one line each: the library, the
 // name, and the bytes of arguments (the "@N" of a 32-bit stdcall name).

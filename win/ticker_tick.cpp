@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "run_state.h"
 #include "status_box.h"
 #include "ticker.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "reply_record.h"
 #include "reply_reference.h"
 

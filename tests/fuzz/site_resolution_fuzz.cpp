@@ -27,7 +27,7 @@
 
 #include "site/formats/encipher.h"
 #include "fuzz_check.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "page_fetcher.h"
 #include "reply_reference.h"
 #include "site_resolution.h"

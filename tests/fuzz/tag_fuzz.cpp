@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "tag.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "ticker.h"
 
 namespace {

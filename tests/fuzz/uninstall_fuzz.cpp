@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "uninstall.h"
 
 namespace {

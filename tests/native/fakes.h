@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "site/formats/encipher.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "package.h"
 #include "page_fetcher.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "tag.h"
 
 namespace {

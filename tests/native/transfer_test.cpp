@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "transfer.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "site/formats/encipher.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "pe_image.h"
 #include "scratch_dir.h"
 #include "site/build/site_build.h"

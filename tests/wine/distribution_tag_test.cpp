@@ -12,7 +12,7 @@
 
 #include "cipher.h"
 #include "distribution_tag.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "stored_texts.h"
 #include "tag.h"
 #include "test_settings.h"

@@ -12,7 +12,7 @@
 
 #include "download_worker.h"
 #include "internet_session.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "program_constants.h"
 #include "run_state.h"
 #include "system_libraries.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "internet_session.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "prepare_download.h"
 #include "system_libraries.h"
 #include "test_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "launch.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "test_support.h"
 #include "uninstall.h"
 

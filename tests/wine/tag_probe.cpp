@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "distribution_tag.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 
 int main()
 {

@@ -8,7 +8,7 @@
 #include "cli/printing.h"
 #include "commands/commands.h"
 #include "files/files.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "pe/program_file.h"
 #include "site/check/curl_web_client.h"
 #include "site/formats/program_info.h"

@@ -6,7 +6,7 @@
 #include "cli/printing.h"
 #include "files/files.h"
 #include "files/output.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "pe/pe_signature.h"
 #include "pe/tag_attribute.h"
 #include "pe/program_file.h"

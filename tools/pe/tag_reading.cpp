@@ -6,7 +6,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "pe/image_digest.h"
 #include "pe/pe_signature.h"
 #include "pe/tag_attribute.h"

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "cli/printing.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "reply_record.h"
 #include "site/formats/encipher.h"
 #include "site_resolution.h"

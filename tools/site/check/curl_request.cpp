@@ -4,7 +4,7 @@
 #include <strings.h>
 
 #include "files/descriptor.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "text.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <curl/curl.h>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "site/check/curl_request.h"
 
 namespace {

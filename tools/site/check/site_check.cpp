@@ -10,7 +10,7 @@
 #include "cli/printing.h"
 #include "files/descriptor.h"
 #include "files/files.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "manifest.h"
 #include "package.h"
 #include "pe/tag_reading.h"

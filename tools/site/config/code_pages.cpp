@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "cli/cli.h"
 #include "cli/suggestion.h"
 #include "language.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "site/config/code_pages.h"
 #include "site/config/config_sources.h"
 #include "site/formats/package_manifest.h"

@@ -7,7 +7,7 @@
 
 #include "cli/cli.h"
 #include "files/files.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "pe/pe_signature.h"
 #include "pe/tag_attribute.h"
 #include "pe/program_file.h"

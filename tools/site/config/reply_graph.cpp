@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "site/formats/package_names.h"
 #include "site/config/site_urls.h"
 

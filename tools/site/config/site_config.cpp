@@ -1,7 +1,7 @@
 #include "site/config/site_config.h"
 
 #include "cli/cli.h"
-#include "limits.h"
+#include "buffer_sizes.h"
 #include "site/config/code_pages.h"
 #include "site/formats/encipher.h"
 #include "site/config/site_urls.h"

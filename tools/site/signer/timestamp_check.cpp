@@ -1,10 +1,5 @@
 #include "site/signer/timestamp_check.h"
 
-// core/limits.h is found before the system's <limits.h>, whose INT_MAX
-// libcrypto's error header needs.
-#ifndef INT_MAX
-#define INT_MAX __INT_MAX__
-#endif
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>

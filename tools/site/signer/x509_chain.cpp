@@ -1,10 +1,5 @@
 #include "site/signer/x509_chain.h"
 
-// core/limits.h is found before the system's <limits.h>, whose INT_MAX
-// libcrypto's error header needs.
-#ifndef INT_MAX
-#define INT_MAX __INT_MAX__
-#endif
 #include <openssl/err.h>
 
 void free_chain(STACK_OF(X509) * chain)
