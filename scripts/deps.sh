@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine32:i386 wine64 fonts-wine qemu-user-static
   xvfb xauth x11-utils imagemagick locales nginx tinyproxy
-  openssl osslsigncode iproute2 help2man
+  openssl osslsigncode faketime iproute2 help2man
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

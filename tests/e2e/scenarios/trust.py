@@ -8,14 +8,15 @@ import threading
 import time
 
 import harness as h
-from signing_keys import SERVER_AUTH, make_crl, make_signing_keys
+from signing_keys import (SERVER_AUTH, TIME_STAMPING, TimestampAuthority, make_crl,
+                          make_signing_keys)
 from scenarios.common import big_installer, check, Failure, installer_path
 
 
-def signed_installer(ctx, leaf, name, carried=None):
+def signed_installer(ctx, leaf, name, carried=None, stamp=()):
     """The demo installer signed with leaf's key, as name.exe; the
     signature carries the certificate of carried (an issuer) too when
-    given."""
+    given, and the timestamp that osslsigncode's options stamp ask."""
     out = os.path.join(ctx.root, name + ".exe")
     certs = leaf + ".pem"
     if carried:
@@ -25,7 +26,7 @@ def signed_installer(ctx, leaf, name, carried=None):
                 with open(os.path.join(ctx.root, part + ".pem")) as f:
                     chain.write(f.read())
     proc = subprocess.run(["osslsigncode", "sign", "-certs", certs, "-key", leaf + ".key",
-                           "-h", "sha256", "-in", ctx.paths.installer, "-out", out],
+                           "-h", "sha256", *stamp, "-in", ctx.paths.installer, "-out", out],
                           cwd=ctx.root, capture_output=True, text=True)
     check(proc.returncode == 0, "osslsigncode: " + proc.stdout + proc.stderr)
     return out
@@ -132,8 +133,15 @@ def scenario_installer_signer(ctx):
         ("server-silent", signer, dict(by_issuer, crl="http://127.0.0.1:%d/x.crl"
                                        % silent.getsockname()[1])),
         ("servers-stalling", signer, dict(by_issuer, crl=[
-            "http://127.0.0.1:%d/x.crl" % server.getsockname()[1] for server in stalling]))],
+            "http://127.0.0.1:%d/x.crl" % server.getsockname()[1] for server in stalling])),
+        ("expired", signer, dict(by_issuer, days=-1))],
         "Polvex Trusted Root %d" % run_id)
+    # A time-stamping authority nobody trusts, whose timestamp claims a time
+    # when the expired certificate was valid: a check that takes the time
+    # without the timestamp's own signature would start the installer.
+    make_signing_keys(ctx.root, "made-up-root", [
+        ("made-up-tsa", "Polvex Made-up Time", {"usage": TIME_STAMPING})])
+    made_up_time = TimestampAuthority(ctx.root, "made-up-tsa", at="36 hours ago", carried=False)
     crls = os.path.join(ctx.root, "crl")
     os.makedirs(crls, exist_ok=True)
     make_crl(ctx.root, "issuer", ["revoked"], os.path.join(crls, "issuer.crl"))
@@ -190,7 +198,11 @@ def scenario_installer_signer(ctx):
              ("bytes after the signature",
               with_bytes_after_signature(right, os.path.join(ctx.root, "after.exe"),
                                          b"X" * 272), refused),
+             ("expired, with a timestamp of a made-up authority",
+              signed_installer(ctx, "expired", "expired-stamped", "issuer",
+                               ["-t", made_up_time.url]), refused),
              ("right signer, not revoked", right, starts)]
+    made_up_time.stop()
     for what, installer, outcome in cases:
         serve(installer)
         started = time.time()

@@ -1,82 +1,14 @@
 """site check --signer against installers signed at test time."""
-import base64
-import http.server
 import os
 import shutil
 import subprocess
 import sys
-import threading
 import time
 
 from cryptography import x509
-from signing_keys import SERVER_AUTH, TIME_STAMPING, make_signing_keys
+from signing_keys import SERVER_AUTH, TIME_STAMPING, TimestampAuthority, make_signing_keys
 from folder_server import Server
 from served_site.common import build, check, config_text, pe_image, program_asking, write
-
-
-def der_children(data):
-    """The (tag, content) items of a DER text, one after another."""
-    items, at = [], 0
-    while at < len(data):
-        tag, length, at = data[at], data[at + 1], at + 2
-        if length & 0x80:
-            count = length & 0x7F
-            length, at = int.from_bytes(data[at:at + count], "big"), at + count
-        items.append((tag, data[at:at + length]))
-        at += length
-    return items
-
-
-class TimestampAuthority:
-    """A time-stamping authority on loopback, signing with the authority
-    given (file names in work): to an RFC 3161 request (osslsigncode -ts)
-    the reply of openssl ts; to the legacy request (osslsigncode -t: the
-    signature value inside a ContentInfo, in base64) a countersignature of
-    that value made by openssl cms, in base64."""
-
-    def __init__(self, work, authority):
-        config = os.path.join(work, "tsa.cnf")
-        write(config, ("[tsa]\ndefault_tsa = authority\n[authority]\nserial = %s\n"
-                       "default_policy = 1.2.3.4.1\ndigests = sha256\nsigner_digest = sha256\n"
-                       "ess_cert_id_alg = sha256\n" % os.path.join(work, "tsa-serial")).encode())
-        write(os.path.join(work, "tsa-serial"), b"01\n")
-        request = os.path.join(work, "timestamp-request.bin")
-        signer = ["-signer", authority + ".pem", "-inkey", authority + ".key"]
-
-        def answer(body, rfc3161):
-            if rfc3161:
-                write(request, body)
-                command = ["openssl", "ts", "-reply", "-config", config, "-queryfile", request,
-                           *signer, "-out", "-"]
-            else:
-                content = der_children(der_children(der_children(body)[0][1])[1][1])
-                write(request, der_children(content[1][1])[0][1])
-                command = ["openssl", "cms", "-sign", "-binary", "-nodetach", "-nosmimecap",
-                           "-outform", "DER", "-md", "sha256", *signer, "-in", request]
-            return subprocess.run(command, cwd=work, capture_output=True, check=True).stdout
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                body = self.rfile.read(int(self.headers["Content-Length"]))
-                rfc3161 = self.headers["Content-Type"] == "application/timestamp-query"
-                reply = answer(body, True) if rfc3161 else \
-                    base64.b64encode(answer(base64.b64decode(body), False))
-                self.send_response(200)
-                self.send_header("Content-Type", "application/timestamp-reply" if rfc3161
-                                 else "application/octet-stream")
-                self.send_header("Content-Length", str(len(reply)))
-                self.end_headers()
-                self.wfile.write(reply)
-
-            def log_message(self, *args):
-                pass
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
 
 
 def signer_sites(tool, work):
